@@ -1,0 +1,64 @@
+// The port-device seam: the two synchronous requests of the port driver, nothing else.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace port {
+
+// Write one port byte. Input: 3 bytes, port address little-endian in bytes 0-1, value in byte 2.
+// No output buffer.
+constexpr uint32_t kIoctlWritePort = 0x9C402414;
+// Read one port byte. Input: 2 bytes, port address little-endian. Output: 1 byte, the value
+// (the caller passes the same buffer as input and output).
+constexpr uint32_t kIoctlReadPort = 0x9C402410;
+
+// An opened port device (what a handle to "\\.\PortTalk" is on Windows).
+//
+// Contract: every backend accepts exactly the two requests above, with exactly those buffer
+// sizes, and serves whichever port address a request names (the operator may switch the LPT
+// base while the device is open). A request completes before the call returns. On failure the
+// call returns false and LastError() gives a system error code for the message line.
+// DeviceIoControl is on the per-clock path: it must not allocate, format or lock.
+class IPortDevice {
+public:
+    virtual ~IPortDevice() = default;
+    virtual bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
+                                 uint32_t outLen) = 0;
+    virtual uint32_t LastError() const = 0;
+};
+
+// What stands in for the service control manager, the system directory and the file copy
+// used to install and start the driver. Results are Windows error codes (0 = success), so
+// every backend keeps the same messages and order of attempts.
+class IServiceControl {
+public:
+    virtual ~IServiceControl() = default;
+    virtual uint32_t OpenManager() = 0;                            // OpenSCManagerA
+    virtual bool SystemDirectory(std::string& out, size_t maxLen) = 0;  // GetSystemDirectoryA
+    virtual bool FileReadable(const std::string& path) = 0;        // fopen(path, "r")
+    virtual bool CopyDriverFile(const std::string& from, const std::string& to) = 0;  // CopyFileA
+    virtual uint32_t CreateDriverService(const std::string& name, const std::string& display,
+                                         uint32_t access, uint32_t type, uint32_t start,
+                                         uint32_t errorControl,
+                                         const std::string& binaryPath) = 0;  // CreateServiceA
+    virtual uint32_t OpenDriverService(const std::string& name, uint32_t access) = 0;
+    virtual uint32_t StartDriverService() = 0;                     // StartServiceA
+    virtual void CloseDriverService() = 0;                         // CloseServiceHandle
+};
+
+// One port driver backend: opens its device and offers a service manager to start it.
+// OpenDevice returns null when the device cannot be opened (an invalid handle); the reason,
+// if the backend knows a better one than the generic message, is in LastOpenError().
+// Services() may return null for backends with nothing to install (remote, virtual board).
+class IPortDriver {
+public:
+    virtual ~IPortDriver() = default;
+    virtual const char* Name() const = 0;
+    virtual std::unique_ptr<IPortDevice> OpenDevice() = 0;
+    virtual IServiceControl* Services() = 0;
+    virtual std::string LastOpenError() const { return {}; }
+};
+
+}  // namespace port

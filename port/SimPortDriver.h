@@ -1,0 +1,41 @@
+// The virtual board as a port driver backend, in process.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "port/PortDevice.h"
+#include "sim/Board.h"
+
+namespace port {
+
+class SimPortDriver final : public IPortDriver {
+public:
+    explicit SimPortDriver(const sim::Options& options);
+    ~SimPortDriver() override;
+    const char* Name() const override { return "sim"; }
+    std::unique_ptr<IPortDevice> OpenDevice() override;
+    IServiceControl* Services() override { return nullptr; }
+
+    // The board stays with the driver, so tests can look at it and it outlives the device.
+    sim::Board& board() { return *board_; }
+
+private:
+    std::unique_ptr<sim::Board> board_;
+};
+
+// A device that forwards the two port requests to a board. Any base address is served: the
+// register is chosen by the low two address bits (data +0, status +1, control +2).
+class SimPortDevice final : public IPortDevice {
+public:
+    explicit SimPortDevice(sim::Board& board) : board_(board) {}
+    bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
+                         uint32_t outLen) override;
+    uint32_t LastError() const override { return lastError_; }
+
+private:
+    sim::Board& board_;
+    uint32_t lastError_ = 0;
+};
+
+}  // namespace port
