@@ -6,7 +6,7 @@
 #include <string>
 
 class ILinkObserver {
-public:
+  public:
     virtual ~ILinkObserver() = default;
     virtual void ShowStatus(std::string text) = 0;
     virtual void ShowAddress(std::string text) = 0;

@@ -1,0 +1,162 @@
+// The JTAG adapter on the parallel port and the TAP sequences.
+#include "link/TargetLink.h"
+
+#include <chrono>
+#include <thread>
+
+#include "link/LinkErrors.h"
+#include "port/PortTalk.h"
+
+namespace {
+
+// Adapter wiring on the data register; TDO comes back on status bit 4.
+constexpr uint8_t kTms = 0x01;
+constexpr uint8_t kTck = 0x02;
+constexpr uint8_t kTdi = 0x04;
+constexpr uint8_t kTrst = 0x08;
+constexpr uint8_t kReset = 0x10;  // nRESET, always released
+constexpr uint8_t kTdoStatus = 0x10;
+
+void RealSleep(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+LinkSleepFunction g_sleep = RealSleep;
+
+}  // namespace
+
+void SetLinkSleepFunction(LinkSleepFunction fn) {
+    g_sleep = fn != nullptr ? fn : RealSleep;
+}
+
+CTargetLink::~CTargetLink() {
+    // At exit the observer's window is gone: the closing never calls it from here.
+    m_pObserver = nullptr;
+    Close();
+}
+
+int CTargetLink::ClockTap(int tms, int tdi) {
+    const int tdo = (inportb(StatusPort()) & kTdoStatus) != 0 ? 1 : 0;
+    m_nTdoHistory = ((m_nTdoHistory << 1) | static_cast<uint32_t>(tdo)) & 3;
+    const uint8_t data = static_cast<uint8_t>((tms != 0 ? kTms : 0) | (tdi != 0 ? kTdi : 0) |
+                                              (m_bTrstHigh != 0 ? kTrst : 0) | kReset);
+    outportb(DataPort(), data);
+    outportb(DataPort(), static_cast<uint8_t>(data | kTck));
+    outportb(DataPort(), data);
+    return tdo;
+}
+
+void CTargetLink::TapReset() {
+    for (int i = 0; i < 5; ++i) ClockTap(1, 0);
+    ClockTap(0, 0);
+}
+
+void CTargetLink::TapResetPulse() {
+    m_bTrstHigh = 0;
+    ClockTap(0, 0);
+    g_sleep(100);
+    m_bTrstHigh = 1;
+    ClockTap(0, 0);
+    g_sleep(100);
+}
+
+uint32_t CTargetLink::ShiftIR(int count, uint32_t value) {
+    ClockTap(1, 0);
+    ClockTap(1, 0);
+    ClockTap(0, 0);
+    ClockTap(0, 0);
+    uint32_t captured = 0;
+    for (int i = 0; i < count; ++i) {
+        const int tdo = ClockTap(i == count - 1 ? 1 : 0, static_cast<int>(value & 1));
+        value >>= 1;
+        if (tdo != 0 && i < 32) captured |= 1u << i;
+    }
+    ClockTap(1, 0);
+    return captured;
+}
+
+int CTargetLink::ShiftDR(int count, const uint32_t* input, uint32_t* output, bool enter,
+                         bool leave) {
+    if (enter) {
+        ClockTap(1, 0);
+        ClockTap(0, 0);
+        ClockTap(0, 0);
+    }
+    uint32_t in = 0;
+    uint32_t acc = 0;
+    uint32_t mask = 0;
+    for (int bit = 0; bit < count; ++bit) {
+        const int word = bit / 32;
+        if (bit % 32 == 0) {
+            in = input != nullptr ? input[word] : 0;
+            acc = 0;
+            mask = 1;
+        }
+        const bool last = bit == count - 1;
+        if (ClockTap(leave && last ? 1 : 0, static_cast<int>(in & 1)) != 0) acc |= mask;
+        in >>= 1;
+        mask <<= 1;
+        if (output != nullptr) output[word] = acc;
+    }
+    if (leave) ClockTap(1, 0);
+    return count > 0 ? count : 0;
+}
+
+uint32_t CTargetLink::ReadIdCode() {
+    TapReset();
+    ShiftIR(kIrLength, kIrIdcode);
+    uint32_t id = 0;
+    ShiftDR(32, nullptr, &id, true, true);
+    m_nError = kErrNone;
+    return id;
+}
+
+void CTargetLink::SetProgressMode(uint8_t mode) {
+    m_bProgressRead = mode == 1 || mode == 4;
+    m_bProgressWrite = mode == 2 || mode == 4;
+    m_bProgressFlash = mode == 3 || mode == 4;
+}
+
+uint32_t CTargetLink::Open(ILinkObserver* observer) {
+    m_pObserver = observer;
+    m_bTrstHigh = 0;
+    m_nTdoHistory = 0;
+    m_nLastCount = 0;
+    m_nError = kErrNone;
+    m_bProgressRead = false;
+    m_bProgressWrite = false;
+    m_bSession = false;
+    m_bTrapReady = false;
+    m_bVectorsSaved = false;
+
+    const uint32_t result = OpenPortDriver();
+    if (m_pTrace != nullptr) std::fclose(m_pTrace);  // reopened: start a fresh, empty trace
+    m_pTrace = std::fopen("trace.txt", "wt");
+    m_bOpen = true;
+    TapResetPulse();
+    return result;
+}
+
+void CTargetLink::Close() {
+    if (!m_bOpen) return;
+    m_bOpen = false;
+    if (m_nError == kErrNone) {
+        BeginSession();
+        ExitTrap();
+        RestoreTrapVectors(m_savedVectors);
+        EndSession();
+    }
+    m_bTrstHigh = 0;
+    ClockTap(0, 0);
+    outportb(DataPort(), kReset);
+    if (m_pTrace != nullptr) {
+        std::fclose(m_pTrace);
+        m_pTrace = nullptr;
+    }
+}
+
+bool CTargetLink::ExitTrap() {
+    // Placeholder until the trap handler protocol lands: no handler is ever loaded yet, so
+    // there is no trap mode to leave.
+    return true;
+}

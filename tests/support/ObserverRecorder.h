@@ -1,0 +1,43 @@
+// An observer that logs every call, in order, as "Name(args)" lines.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "link/LinkObserver.h"
+
+namespace test {
+
+class ObserverRecorder final : public ILinkObserver {
+  public:
+    std::vector<std::string> calls;
+
+    void Clear() { calls.clear(); }
+    // The calls whose line starts with prefix, e.g. "ShowStatus(".
+    std::vector<std::string> Matching(const std::string& prefix) const;
+
+    void ShowStatus(std::string text) override { Log("ShowStatus", text); }
+    void ShowAddress(std::string text) override { Log("ShowAddress", text); }
+    void SetProgress(uint32_t count) override { Log("SetProgress", std::to_string(count)); }
+    void StartProgress(uint32_t total) override { Log("StartProgress", std::to_string(total)); }
+    void ShowMessage(std::string text, std::string caption) override {
+        Log("ShowMessage", text + "|" + caption);
+    }
+    void ApplyDutProfile() override { Log("ApplyDutProfile", ""); }
+    void LockControls() override { Log("LockControls", ""); }
+    void UnlockControls() override { Log("UnlockControls", ""); }
+    void EnableExitButton(bool flag) override { Log("EnableExitButton", Flag(flag)); }
+    void EnableCpuIdButton(bool flag) override { Log("EnableCpuIdButton", Flag(flag)); }
+    void EnableLoadButton(bool flag) override { Log("EnableLoadButton", Flag(flag)); }
+    void EnableDutSelector(bool flag) override { Log("EnableDutSelector", Flag(flag)); }
+    void EnableFlashPage(bool flag) override { Log("EnableFlashPage", Flag(flag)); }
+    void EnableEepromPage(bool flag) override { Log("EnableEepromPage", Flag(flag)); }
+
+  private:
+    static std::string Flag(bool flag) { return flag ? "1" : "0"; }
+    void Log(const char* name, const std::string& args) {
+        calls.push_back(std::string(name) + "(" + args + ")");
+    }
+};
+
+}  // namespace test

@@ -1,0 +1,42 @@
+// A fixture that puts the virtual board behind the port-device seam (with a recording
+// device in between) and opens a CTargetLink on it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "link/TargetLink.h"
+#include "port/SimPortDriver.h"
+#include "sim/Board.h"
+#include "support/ObserverRecorder.h"
+#include "support/RecordingPort.h"
+
+namespace test {
+
+class SimLinkFixture : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Selects a fresh board with the given knobs (",no-ack,seed=3" ...) and opens the link.
+    // Returns false (and fails the test) when the knobs do not parse.
+    bool OpenBoard(const std::string& knobs = "");
+    // Closes the link and drops the board.
+    void CloseBoard();
+
+    sim::Board& board() { return sim_->board(); }
+    RecordingPortDriver& wire() { return *recorder_; }
+
+    CTargetLink link;
+    ObserverRecorder observer;
+
+  private:
+    RecordingPortDriver* recorder_ = nullptr;
+    port::SimPortDriver* sim_ = nullptr;
+};
+
+// The link's 100 ms sleeps are skipped while a test runs.
+void NoSleep(uint32_t ms);
+
+}  // namespace test
