@@ -1,21 +1,310 @@
-// Placeholder so the tree builds; the board's owners replace it.
 #include "sim/Board.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
 namespace sim {
 
-struct Board::Impl {
-    Options options;
-    uint8_t data = 0;
+namespace {
+
+constexpr uint8_t kTms = 0x01;
+constexpr uint8_t kTck = 0x02;
+constexpr uint8_t kTdi = 0x04;
+constexpr uint8_t kTrst = 0x08;
+constexpr uint8_t kReset = 0x10;
+constexpr uint8_t kIrCapture = 0b00001;
+
+// IEEE 1149.1 next state, indexed [state][tms].
+constexpr Board::TapState kNext[16][2] = {
+    {Board::kRunTestIdle, Board::kTestLogicReset},  // Test-Logic-Reset
+    {Board::kRunTestIdle, Board::kSelectDrScan},    // Run-Test/Idle
+    {Board::kCaptureDr, Board::kSelectIrScan},      // Select-DR-Scan
+    {Board::kShiftDr, Board::kExit1Dr},             // Capture-DR
+    {Board::kShiftDr, Board::kExit1Dr},             // Shift-DR
+    {Board::kPauseDr, Board::kUpdateDr},            // Exit1-DR
+    {Board::kPauseDr, Board::kExit2Dr},             // Pause-DR
+    {Board::kShiftDr, Board::kUpdateDr},            // Exit2-DR
+    {Board::kRunTestIdle, Board::kSelectDrScan},    // Update-DR
+    {Board::kCaptureIr, Board::kTestLogicReset},    // Select-IR-Scan
+    {Board::kShiftIr, Board::kExit1Ir},             // Capture-IR
+    {Board::kShiftIr, Board::kExit1Ir},             // Shift-IR
+    {Board::kPauseIr, Board::kUpdateIr},            // Exit1-IR
+    {Board::kPauseIr, Board::kExit2Ir},             // Pause-IR
+    {Board::kShiftIr, Board::kUpdateIr},            // Exit2-IR
+    {Board::kRunTestIdle, Board::kSelectDrScan},    // Update-IR
 };
 
-bool ParseOptions(const std::string&, Options&, std::string&) { return true; }
-std::string OptionsHelp() { return {}; }
+bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t& out) {
+    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v > max) return false;
+    out = v;
+    return true;
+}
 
-Board::Board(const Options& options) : impl_(std::make_unique<Impl>()) { impl_->options = options; }
-Board::~Board() = default;
-void Board::WriteData(uint8_t value) { impl_->data = value; }
-uint8_t Board::ReadData() const { return impl_->data; }
-uint8_t Board::ReadStatus() const { return 0x10; }
-const Options& Board::options() const { return impl_->options; }
+bool ParseHex32(const std::string& text, uint32_t& out) {
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits = digits.substr(2);
+    if (digits.empty() || digits.size() > 8) return false;
+    uint32_t v = 0;
+    for (char c : digits) {
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
+        v = v << 4 | static_cast<uint32_t>(d);
+    }
+    out = v;
+    return true;
+}
+
+bool ParseInt(const std::string& text, long min, long max, int& out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < min || v > max) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+bool ParseKnob(const std::string& name, const std::string& value, bool hasValue, Options& o,
+               std::string& error) {
+    auto flag = [&](bool& field) {
+        if (hasValue) {
+            error = "board knob '" + name + "' takes no value";
+            return false;
+        }
+        field = true;
+        return true;
+    };
+    auto bad = [&](const char* what) {
+        error = "board knob '" + name + "': '" + value + "' is not " + what;
+        return false;
+    };
+    if (name == "no-target") {
+        if (hasValue) {
+            error = "board knob 'no-target' takes no value";
+            return false;
+        }
+        o.tdo = Options::Tdo::StuckHigh;
+        return true;
+    }
+    if (name == "no-ack") return flag(o.noAck);
+    if (name == "bad-header") return flag(o.badHeader);
+    if (name == "bad-length") return flag(o.badLength);
+    if (name == "busy") return flag(o.busy);
+    if (!hasValue) {
+        error = "board knob '" + name + "' needs a value (" + name + "=...)";
+        if (name != "tdo" && name != "idcode" && name != "ack-delay" && name != "noise" &&
+            name != "seed")
+            error = "unknown board knob '" + name + "' (see --help for the list)";
+        return false;
+    }
+    if (name == "tdo") {
+        if (value == "0")
+            o.tdo = Options::Tdo::StuckLow;
+        else if (value == "1")
+            o.tdo = Options::Tdo::StuckHigh;
+        else if (value == "live")
+            o.tdo = Options::Tdo::Live;
+        else
+            return bad("0, 1 or live");
+        return true;
+    }
+    if (name == "idcode") return ParseHex32(value, o.idcode) || bad("a 32-bit hexadecimal value");
+    if (name == "ack-delay") {
+        return ParseInt(value, kAckDelayMin, kAckDelayMax, o.ackDelay) ||
+               bad("a whole number from -9 to 1000000");
+    }
+    if (name == "noise") {
+        errno = 0;
+        char* end = nullptr;
+        const double p = std::strtod(value.c_str(), &end);
+        if (value.empty() || errno != 0 || *end != '\0' || !(p >= 0.0 && p <= 1.0))
+            return bad("a probability from 0 to 1");
+        o.noise = p;
+        return true;
+    }
+    if (name == "seed") {
+        uint64_t s = 0;
+        if (!ParseUnsigned(value, UINT64_MAX, s)) return bad("an unsigned number");
+        o.seed = s;
+        return true;
+    }
+    error = "unknown board knob '" + name + "' (see --help for the list)";
+    return false;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::string& text, Options& out, std::string& error) {
+    Options o = out;
+    size_t pos = 0;
+    if (!text.empty() && text[0] == ':') {
+        const size_t comma = text.find(',');
+        o.dir = text.substr(1, comma == std::string::npos ? std::string::npos : comma - 1);
+        if (o.dir.empty()) {
+            error = "empty board directory after ':'";
+            return false;
+        }
+        pos = comma == std::string::npos ? text.size() : comma;
+    } else if (!text.empty() && text[0] != ',') {
+        error = "board options must start with ':DIR' or ',knob' (got '" + text + "')";
+        return false;
+    }
+    while (pos < text.size()) {
+        ++pos;  // the comma
+        size_t next = text.find(',', pos);
+        if (next == std::string::npos) next = text.size();
+        const std::string item = text.substr(pos, next - pos);
+        pos = next;
+        if (item.empty()) {
+            error = "empty board knob in '" + text + "'";
+            return false;
+        }
+        const size_t eq = item.find('=');
+        const bool hasValue = eq != std::string::npos;
+        const std::string name = item.substr(0, eq);
+        const std::string value = hasValue ? item.substr(eq + 1) : std::string();
+        if (!ParseKnob(name, value, hasValue, o, error)) return false;
+    }
+    out = o;
+    return true;
+}
+
+std::string OptionsHelp() {
+    return "  :DIR           keep internal RAM, SDRAM and flash as files in DIR (iram.bin,\n"
+           "                 sdram.bin, flash0.bin; created if missing, saved at exit)\n"
+           "  idcode=HEX     IDCODE of the CPU (default 0x0D4C9041; revision in the top 4 bits)\n"
+           "  no-target      no board on the cable: TDO stuck high (same as tdo=1)\n"
+           "  tdo=0|1|live   TDO stuck low, stuck high, or driven by the board (default live)\n"
+           "  ack-delay=N    clocks from a received byte's stop bit to the acknowledge's 1\n"
+           "                 (-9..1000000, default -9: acknowledged during the data bits).\n"
+           "                 A host following the link protocol accepts -9..-3 and -1..14;\n"
+           "                 -2 only if it also checks right after the stop bit; 15 or more\n"
+           "                 is too slow (acknowledge missed)\n"
+           "  no-ack         take bytes but never acknowledge them\n"
+           "  bad-header     peek replies carry a corrupted header (low bits 3)\n"
+           "  bad-length     peek replies announce and send another length\n"
+           "  busy           the link never goes idle (TDO stays 1 in the link register)\n"
+           "  noise=P        flip each TDO bit of the link with probability P (0..1)\n"
+           "  seed=S         seed of the noise (same seed, same flips; default 1)\n"
+           "Unmapped addresses read as 0xDEADC0DE per word; writes there are dropped.\n";
+}
+
+Board::Board(const Options& options) : options_(options), link_(options_, memory_) {
+    if (!options_.dir.empty()) {
+        std::string error;
+        if (!memory_.Load(options_.dir, error))
+            std::fprintf(stderr, "tapwright-sim: %s; starting with fresh contents\n",
+                         error.c_str());
+    }
+}
+
+Board::~Board() {
+    if (options_.dir.empty()) return;
+    std::string error;
+    if (!memory_.Save(options_.dir, error))
+        std::fprintf(stderr, "tapwright-sim: board contents not saved: %s\n", error.c_str());
+}
+
+uint32_t Board::ReadWord(uint32_t addr) const {
+    uint8_t b[4];
+    memory_.Peek(addr, b, 4);
+    return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+           static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
+}
+
+void Board::WriteWord(uint32_t addr, uint32_t value) {
+    const uint8_t b[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                          static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    memory_.Poke(addr, b, 4);
+}
+
+void Board::WriteData(uint8_t value) {
+    const uint8_t changed = static_cast<uint8_t>(value ^ data_);
+    data_ = value;
+    if ((changed & kReset) && !(value & kReset)) link_.Reset();  // system reset asserted
+    if (!(value & kTrst)) {
+        if (tap_ != kTestLogicReset) EnterTestLogicReset();
+        if ((changed & kTck) && (value & kTck)) ++clocks_;
+        tdo_ = true;
+        return;
+    }
+    if (changed & kTck) {
+        if (value & kTck)
+            Rising(value);
+        else
+            Falling();
+    }
+}
+
+void Board::EnterTestLogicReset() {
+    if (tap_ == kShiftDr && ir_ == kIrDcuLink) link_.FramingReset();
+    tap_ = kTestLogicReset;
+    ir_ = kIrIdcode;
+}
+
+void Board::Rising(uint8_t pins) {
+    ++clocks_;
+    const bool tdi = (pins & kTdi) != 0;
+    const TapState next = kNext[tap_][pins & kTms];
+    switch (tap_) {
+        case kShiftDr:
+            if (ir_ == kIrDcuLink) {
+                link_.Rising(tdi);
+                if (next != kShiftDr) link_.FramingReset();
+            } else {
+                dr_ = (dr_ >> 1) | (tdi ? 1u << (drLen_ - 1) : 0u);
+            }
+            break;
+        case kShiftIr:
+            irShift_ = static_cast<uint8_t>((irShift_ >> 1) | (tdi ? 0x10 : 0));
+            break;
+        case kCaptureDr:
+            if (ir_ == kIrIdcode) {
+                dr_ = options_.idcode;
+                drLen_ = 32;
+            } else if (ir_ != kIrDcuLink) {
+                dr_ = 0;  // BYPASS
+                drLen_ = 1;
+            }
+            break;
+        case kCaptureIr:
+            irShift_ = kIrCapture;
+            break;
+        case kUpdateIr:
+            break;
+        default:
+            break;
+    }
+    if (next == kUpdateIr) ir_ = irShift_;
+    if (next == kTestLogicReset) ir_ = kIrIdcode;
+    tap_ = next;
+}
+
+void Board::Falling() {
+    switch (tap_) {
+        case kShiftDr:
+            tdo_ = ir_ == kIrDcuLink ? link_.Falling() : (dr_ & 1) != 0;
+            break;
+        case kShiftIr:
+            tdo_ = (irShift_ & 1) != 0;
+            break;
+        default:
+            tdo_ = true;
+            break;  // TDO not driven: the pull-up wins
+    }
+}
 
 }  // namespace sim

@@ -2,27 +2,34 @@
 // Written from the wire formats only; it shares no protocol code with the host side.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
+
+#include "sim/DcuLink.h"
+#include "sim/Memory.h"
 
 namespace sim {
 
 // Board knobs, given after commas in the driver string ("sim:DIR,no-target,idcode=0x3D4C9041").
-struct Options {
-    std::string dir;               // where flash, EEPROM and SDRAM contents persist ("" = none)
-    uint32_t idcode = 0x0D4C9041;  // IDCODE register value
+// Tests may change them at run time through Board::mutable_options(); each takes effect at the
+// next point where the board consults it (next clock, next byte or next reply).
+struct Options : LinkKnobs {
+    std::string dir;               // where flash and RAM contents persist ("" = none)
+    uint32_t idcode = 0x0D4C9041;  // IDCODE register value (revision in the top 4 bits)
     enum class Tdo { Live, StuckHigh, StuckLow } tdo = Tdo::Live;  // no-target knobs
-    // Later knobs (link faults, devices, time base) are added here by the board's owners.
+    // The DCU link knobs (ackDelay, noAck, badHeader, badLength, busy, noise, seed) come from
+    // LinkKnobs in DcuLink.h.
 };
 
 // Parses "[:DIR][,knob[=value]]..." (the part of the driver string after "sim").
+// On failure `out` is left unchanged and `error` names the offending knob.
 bool ParseOptions(const std::string& text, Options& out, std::string& error);
 // One line per knob, for --help.
 std::string OptionsHelp();
 
 class Board {
-public:
+  public:
     explicit Board(const Options& options);
     ~Board();  // persists memory contents into options.dir when one is given
     Board(const Board&) = delete;
@@ -32,15 +39,79 @@ public:
     // Status register: bit 4 is TDO (not inverted). These are on the per-clock path: no
     // allocation, no formatting, no locking.
     void WriteData(uint8_t value);
-    uint8_t ReadData() const;
-    uint8_t ReadStatus() const;
+    uint8_t ReadData() const { return data_; }
+    uint8_t ReadStatus() const {
+        switch (options_.tdo) {
+            case Options::Tdo::StuckHigh:
+                return 0x10;
+            case Options::Tdo::StuckLow:
+                return 0x00;
+            case Options::Tdo::Live:
+                break;
+        }
+        return tdo_ ? 0x10 : 0x00;
+    }
 
-    const Options& options() const;
+    const Options& options() const { return options_; }
+    Options& mutable_options() { return options_; }
 
-    struct Impl;
+    // Test and demo backdoor: the memory map without wire traffic (little-endian words).
+    // Unmapped bytes read as the pattern of Memory.h and are not counted here.
+    void ReadBytes(uint32_t addr, uint8_t* out, size_t n) const { memory_.Peek(addr, out, n); }
+    void WriteBytes(uint32_t addr, const uint8_t* in, size_t n) { memory_.Poke(addr, in, n); }
+    uint32_t ReadWord(uint32_t addr) const;
+    void WriteWord(uint32_t addr, uint32_t value);
+    // Unmapped bytes touched through the DCU link since construction.
+    uint64_t UnmappedReads() const { return memory_.unmappedReads(); }
+    uint64_t UnmappedWrites() const { return memory_.unmappedWrites(); }
+    // Rising TCK edges seen.
+    uint64_t Clocks() const { return clocks_; }
 
-private:
-    std::unique_ptr<Impl> impl_;
+    // Where later devices plug in (the CPU behind the DCU, flash chips).
+    Memory& memory() { return memory_; }
+    DcuLink& link() { return link_; }
+
+    // TAP state, for tests (IEEE 1149.1 state numbering of TapState).
+    enum TapState : uint8_t {
+        kTestLogicReset,
+        kRunTestIdle,
+        kSelectDrScan,
+        kCaptureDr,
+        kShiftDr,
+        kExit1Dr,
+        kPauseDr,
+        kExit2Dr,
+        kUpdateDr,
+        kSelectIrScan,
+        kCaptureIr,
+        kShiftIr,
+        kExit1Ir,
+        kPauseIr,
+        kExit2Ir,
+        kUpdateIr,
+    };
+    TapState tap_state() const { return tap_; }
+    uint8_t instruction() const { return ir_; }
+
+    static constexpr uint8_t kIrIdcode = 2;
+    static constexpr uint8_t kIrDcuLink = 16;
+
+  private:
+    void Rising(uint8_t pins);
+    void Falling();
+    void EnterTestLogicReset();
+
+    Options options_;
+    Memory memory_;
+    DcuLink link_;
+    uint64_t clocks_ = 0;
+    uint32_t dr_ = 0;     // IDCODE or BYPASS shift register
+    uint8_t drLen_ = 32;  // its length
+    uint8_t irShift_ = 0;
+    uint8_t ir_ = kIrIdcode;
+    uint8_t data_ = 0;
+    TapState tap_ = kTestLogicReset;
+    bool tdo_ = true;
 };
 
 }  // namespace sim

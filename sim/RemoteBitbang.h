@@ -1,0 +1,49 @@
+// OpenOCD's remote_bitbang protocol served from the virtual board, on 127.0.0.1 only.
+//
+// One ASCII letter per request: '0'..'7' set TCK (4), TMS (2) and TDI (1); 'R' answers TDO as
+// '0' or '1'; 'r' 's' 't' 'u' set the reset lines, trst asserted = 2, srst asserted = 1
+// ('r' releases both); 'B' 'b' are the blink light; 'Q' ends the client's session.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace sim {
+
+class Board;
+
+class RemoteBitbangServer {
+  public:
+    explicit RemoteBitbangServer(Board& board) : board_(board) {}
+    ~RemoteBitbangServer();
+    RemoteBitbangServer(const RemoteBitbangServer&) = delete;
+    RemoteBitbangServer& operator=(const RemoteBitbangServer&) = delete;
+
+    // Binds 127.0.0.1:port (0 picks a free port) and listens.
+    bool Listen(uint16_t port, std::string& error);
+    uint16_t port() const { return port_; }
+
+    // Serves clients one after the other until stop is set (looked at every 100 ms).
+    // Returns false with a message if the listening socket fails.
+    bool Run(const std::atomic<bool>& stop, std::string& error);
+
+    // The protocol without the socket: applies the letters to the board and appends the
+    // answers of 'R' to out. Returns false once 'Q' is seen (the rest is ignored).
+    bool Process(const char* in, size_t n, std::string& out);
+
+    // Start of a client session: both reset lines released, TCK low.
+    void StartSession() { pins_ = kIdlePins; }
+
+  private:
+    static constexpr uint8_t kIdlePins = 0x18;  // nTRST and nRESET high
+    void ServeClient(int fd, const std::atomic<bool>& stop);
+
+    Board& board_;
+    int listenFd_ = -1;
+    uint16_t port_ = 0;
+    uint8_t pins_ = kIdlePins;
+};
+
+}  // namespace sim
