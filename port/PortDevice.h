@@ -46,6 +46,8 @@ public:
     virtual uint32_t OpenDriverService(const std::string& name, uint32_t access) = 0;
     virtual uint32_t StartDriverService() = 0;                     // StartServiceA
     virtual void CloseDriverService() = 0;                         // CloseServiceHandle
+    // Appended to the system directory to name the installed driver file.
+    virtual std::string DriverFileSuffix() const { return "\\Drivers\\PortTalk.sys"; }
 };
 
 // One port driver backend: opens its device and offers a service manager to start it.

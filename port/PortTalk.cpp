@@ -1,7 +1,11 @@
-// Minimal client; the full driver start-up logic replaces StartPortDriver and friends.
+// The port driver client: one process-wide device handle, the two port primitives, and the
+// install-and-start procedure run when the device cannot be opened.
 #include "port/PortTalk.h"
 
 #include <cstdio>
+#include <string>
+
+#include "port/DriverTable.h"
 
 namespace {
 
@@ -9,9 +13,49 @@ std::unique_ptr<port::IPortDriver> g_driver;
 std::unique_ptr<port::IPortDevice> g_device;
 std::FILE* g_out = nullptr;
 
-std::FILE* Out() { return g_out != nullptr ? g_out : stdout; }
+std::FILE* Out() {
+    return g_out != nullptr ? g_out : stdout;
+}
 
+constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorInvalidName = 123;
+constexpr uint32_t kErrorServiceAlreadyRunning = 1056;
+constexpr uint32_t kErrorServiceDoesNotExist = 1060;
+constexpr uint32_t kErrorServiceExists = 1073;
+
+constexpr uint32_t kServiceAllAccess = 0xF01FF;
+constexpr uint32_t kServiceKernelDriver = 1;
+constexpr uint32_t kServiceDemandStart = 3;
+constexpr uint32_t kServiceErrorNormal = 1;
+constexpr size_t kSystemDirectoryChars = 55;
+
+constexpr const char* kServiceName = "PortTalk";
+constexpr const char* kDriverSource = "PortTalk.sys";
+constexpr const char* kServiceBinaryPath = "system32\\drivers\\PortTalk.sys";
+
+// The check-install-open cycle gives up after this many rounds when the service still
+// cannot be opened for an unexpected reason.
+constexpr int kServiceOpenAttempts = 3;
+
+port::IServiceControl* Services() {
+    return g_driver ? g_driver->Services() : nullptr;
+}
+
+// System directory + driver file name; a failed directory lookup leaves it relative.
+std::string DriverTargetPath(port::IServiceControl& services) {
+    std::string dir;
+    if (!services.SystemDirectory(dir, kSystemDirectoryChars)) {
+        std::fprintf(Out(),
+                     "PortTalk: Failed to get System Directory. Is System Directory Path > 55 "
+                     "Characters?\n");
+        std::fprintf(Out(),
+                     "PortTalk: Please manually copy driver to your system32/driver directory.\n");
+        dir.clear();
+    }
+    if (dir.size() > kSystemDirectoryChars) dir.resize(kSystemDirectoryChars);
+    return dir + services.DriverFileSuffix();
+}
 
 }  // namespace
 
@@ -21,19 +65,31 @@ void SelectPortDriver(std::unique_ptr<IPortDriver> driver) {
     g_device.reset();
     g_driver = std::move(driver);
 }
-IPortDriver* SelectedPortDriver() { return g_driver.get(); }
-IPortDevice* OpenedPortDevice() { return g_device.get(); }
-void SetPortMessageStream(std::FILE* stream) { g_out = stream; }
+IPortDriver* SelectedPortDriver() {
+    return g_driver.get();
+}
+IPortDevice* OpenedPortDevice() {
+    return g_device.get();
+}
+void SetPortMessageStream(std::FILE* stream) {
+    g_out = stream;
+}
 
 }  // namespace port
 
 uint8_t OpenPortDriver() {
+    g_device.reset();
+    if (!g_driver) {
+        std::string error;
+        g_driver = port::CreatePortDriver(port::DefaultDriverName(), error);
+    }
     if (g_driver) g_device = g_driver->OpenDevice();
     if (g_device) return 0;
     StartPortDriver();
     if (g_driver) g_device = g_driver->OpenDevice();
     if (g_device) return 0;
-    std::fprintf(Out(), "PortTalk: Couldn't access PortTalk Driver, Please ensure driver is loaded.\n\n");
+    std::fprintf(Out(),
+                 "PortTalk: Couldn't access PortTalk Driver, Please ensure driver is loaded.\n\n");
     return 255;
 }
 
@@ -50,9 +106,90 @@ uint8_t inportb(uint16_t port) {
         return buffer[0];
     std::fprintf(Out(), "Error occured during inportb while talking to PortTalk driver %d\n",
                  static_cast<int>(g_device ? g_device->LastError() : kErrorInvalidHandle));
+    // A failed read looks like TDO stuck high, as an unplugged cable does.
     return 0xFF;
 }
 
-bool StartPortDriver() { return false; }
-void InstallPortDriver() {}
-int CheckPortDriverFile() { return -1; }
+int CheckPortDriverFile() {
+    port::IServiceControl* services = Services();
+    if (services == nullptr) return -1;
+    const std::string path = DriverTargetPath(*services);
+    std::fprintf(Out(), "PortTalk: Verify if driver is present in %s\n", path.c_str());
+    if (services->FileReadable(path)) return 0;
+    std::fprintf(Out(), "PortTalk: Failed to find driver in %s\n", path.c_str());
+    return -1;
+}
+
+void InstallPortDriver() {
+    port::IServiceControl* services = Services();
+    if (services == nullptr) return;
+    const std::string path = DriverTargetPath(*services);
+    std::fprintf(Out(), "PortTalk: Copying driver to %s\n", path.c_str());
+    if (!services->CopyDriverFile(kDriverSource, path)) {
+        std::fprintf(Out(), "PortTalk: Failed to copy driver to %s\n", path.c_str());
+        std::fprintf(Out(),
+                     "PortTalk: Please manually copy driver to your system32/driver directory.\n");
+    }
+    services->OpenManager();
+    const uint32_t error = services->CreateDriverService(
+        kServiceName, kServiceName, kServiceAllAccess, kServiceKernelDriver, kServiceDemandStart,
+        kServiceErrorNormal, kServiceBinaryPath);
+    if (error == 0)
+        std::fprintf(Out(), "PortTalk: Driver successfully installed.\n");
+    else if (error == kErrorServiceExists)
+        std::fprintf(Out(), "PortTalk: Driver already exists. No action taken.\n");
+    else
+        std::fprintf(Out(), "PortTalk: Unknown error while creating Service.\n");
+    services->CloseDriverService();
+}
+
+// Backends without a service to start (virtual board, remote server) write nothing here:
+// their own reason is in IPortDriver::LastOpenError and the "Couldn't access" line follows.
+bool StartPortDriver() {
+    port::IServiceControl* services = Services();
+    if (services == nullptr) return false;
+    if (services->OpenManager() == kErrorAccessDenied) {
+        std::fprintf(
+            Out(), "PortTalk: You do not have rights to access the Service Control Manager and\n");
+        std::fprintf(Out(),
+                     "PortTalk: the PortTalk driver is not installed or started. Please ask \n");
+        std::fprintf(Out(), "PortTalk: your administrator to install the driver on your behalf.\n");
+        return false;
+    }
+    bool opened = false;
+    for (int attempt = 0; attempt < kServiceOpenAttempts && !opened; ++attempt) {
+        if (CheckPortDriverFile() == -1) InstallPortDriver();
+        const uint32_t error = services->OpenDriverService(kServiceName, kServiceAllAccess);
+        if (error == 0) {
+            opened = true;
+        } else if (error == kErrorAccessDenied) {
+            std::fprintf(Out(),
+                         "PortTalk: You do not have rights to the PortTalk service database\n");
+            return false;
+        } else if (error == kErrorInvalidName) {
+            std::fprintf(Out(), "PortTalk: The specified service name is invalid.\n");
+            return false;
+        } else if (error == kErrorServiceDoesNotExist) {
+            std::fprintf(Out(),
+                         "PortTalk: The PortTalk driver does not exist. Installing driver.\n");
+            std::fprintf(Out(), "PortTalk: This can take up to 30 seconds on some machines . .\n");
+            InstallPortDriver();
+        }
+    }
+    if (!opened) return false;
+
+    const uint32_t error = services->StartDriverService();
+    if (error == 0) {
+        std::fprintf(Out(), "PortTalk: The PortTalk driver has been successfully started.\n");
+    } else if (error == kErrorServiceAlreadyRunning) {
+        std::fprintf(Out(), "PortTalk: The PortTalk driver is already running.\n");
+    } else {
+        std::fprintf(Out(), "PortTalk: Unknown error while starting PortTalk driver service.\n");
+        std::fprintf(Out(),
+                     "PortTalk: Does PortTalk.SYS exist in your \\System32\\Drivers Directory?\n");
+        services->CloseDriverService();
+        return false;
+    }
+    services->CloseDriverService();
+    return true;
+}

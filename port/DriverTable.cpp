@@ -1,0 +1,161 @@
+// Every backend is listed once; platform-only ones drop out of other builds.
+#include "port/DriverTable.h"
+
+#include <cstdlib>
+
+#include "port/RemoteBitbangDriver.h"
+#include "port/SimPortDriver.h"
+#include "sim/Board.h"
+
+#ifdef _WIN32
+#include "port/win/PortTalkDriver.h"
+#else
+#include "port/linux/DirectIoDriver.h"
+#include "port/linux/PpdevDriver.h"
+#endif
+
+namespace port {
+
+namespace {
+
+using Factory = std::unique_ptr<IPortDriver> (*)(const std::string& name, const std::string& args,
+                                                 std::string& error);
+
+struct Backend {
+    const char* name;
+    const char* usage;
+    const char* help;
+    Factory create;
+};
+
+bool NoArguments(const std::string& name, const std::string& args, std::string& error) {
+    if (args.empty()) return true;
+    error = "driver '" + name + "' takes no arguments (got '" + args + "')";
+    return false;
+}
+
+std::unique_ptr<IPortDriver> CreateSim(const std::string&, const std::string& args,
+                                       std::string& error) {
+    sim::Options options;
+    std::string why;
+    if (!sim::ParseOptions(args, options, why)) {
+        error = "driver 'sim': " + why;
+        return nullptr;
+    }
+    return std::make_unique<SimPortDriver>(options);
+}
+
+std::unique_ptr<IPortDriver> CreateRemote(const std::string& name, const std::string& args,
+                                          std::string& error) {
+    const std::string usage = "use " + name + ":HOST:PORT, e.g. " + name + ":127.0.0.1:5555";
+    if (args.size() < 2 || args[0] != ':') {
+        error = "driver '" + name + "' needs a host and a port: " + usage;
+        return nullptr;
+    }
+    const std::string rest = args.substr(1);
+    const size_t colon = rest.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == rest.size()) {
+        error = "driver '" + name + "' needs a host and a port: " + usage;
+        return nullptr;
+    }
+    std::string host = rest.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);  // [::1]
+    const std::string portText = rest.substr(colon + 1);
+    unsigned long port = 0;
+    for (char c : portText) {
+        if (c < '0' || c > '9' || port > 65535) {
+            port = 0;
+            break;
+        }
+        port = port * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (port == 0 || port > 65535) {
+        error = "driver '" + name + "': '" + portText + "' is not a TCP port (1-65535)";
+        return nullptr;
+    }
+    return std::make_unique<RemoteBitbangDriver>(host, static_cast<uint16_t>(port));
+}
+
+#ifdef _WIN32
+std::unique_ptr<IPortDriver> CreatePortTalk(const std::string& name, const std::string& args,
+                                            std::string& error) {
+    if (!NoArguments(name, args, error)) return nullptr;
+    return std::make_unique<PortTalkDriver>();
+}
+#else
+std::unique_ptr<IPortDriver> CreatePpdev(const std::string& name, const std::string& args,
+                                         std::string& error) {
+    if (!NoArguments(name, args, error)) return nullptr;
+    return std::make_unique<PpdevDriver>();
+}
+std::unique_ptr<IPortDriver> CreateDirect(const std::string& name, const std::string& args,
+                                          std::string& error) {
+    if (!NoArguments(name, args, error)) return nullptr;
+    return std::make_unique<DirectIoDriver>();
+}
+#endif
+
+const Backend kBackends[] = {
+#ifdef _WIN32
+    {"porttalk", "porttalk", "the PortTalk kernel driver (installed and started when needed)",
+     CreatePortTalk},
+#else
+    {"ppdev", "ppdev", "Linux ppdev (/dev/parportN), no root needed with the lp group",
+     CreatePpdev},
+    {"direct", "direct", "Linux direct port I/O (ioperm), root only, fastest", CreateDirect},
+#endif
+    {"remote-bitbang", "remote-bitbang:HOST:PORT", "OpenOCD remote_bitbang server over TCP",
+     CreateRemote},
+    {"sim", "sim[:DIR][,knob...]", "the virtual board, in process", CreateSim},
+};
+
+std::string ValidNames() {
+    std::string names;
+    for (const Backend& b : kBackends) names += (names.empty() ? "" : ", ") + std::string(b.usage);
+    return names;
+}
+
+}  // namespace
+
+std::unique_ptr<IPortDriver> CreatePortDriver(const std::string& spec, std::string& error) {
+    const size_t end = spec.find_first_of(":,");
+    const std::string name = spec.substr(0, end);
+    const std::string args = end == std::string::npos ? std::string() : spec.substr(end);
+    for (const Backend& b : kBackends)
+        if (name == b.name) return b.create(name, args, error);
+#ifndef _WIN32
+    if (name == "porttalk") {
+        error =
+            "driver 'porttalk' exists only on Windows; here use --driver ppdev (or direct "
+            "as root)";
+        return nullptr;
+    }
+#endif
+    error = "unknown driver '" + name + "': valid drivers are " + ValidNames();
+    return nullptr;
+}
+
+const char* DefaultDriverName() {
+#ifdef _WIN32
+    return "porttalk";
+#else
+    return "ppdev";
+#endif
+}
+
+std::string ResolveDriverSpec(const std::string& option) {
+    if (!option.empty()) return option;
+    const char* env = std::getenv(kDriverEnvVar);
+    if (env != nullptr && *env != '\0') return env;
+    return DefaultDriverName();
+}
+
+std::string DriverHelp() {
+    std::string help;
+    for (const Backend& b : kBackends)
+        help += std::string(help.empty() ? "" : "\n") + b.usage + ": " + b.help;
+    return help;
+}
+
+}  // namespace port

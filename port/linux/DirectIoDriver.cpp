@@ -1,0 +1,123 @@
+#include "port/linux/DirectIoDriver.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace port {
+
+namespace {
+
+constexpr int kMaxBases = 8;
+constexpr unsigned kRegisterCount = 3;  // data, status, control
+constexpr uint32_t kErrorInvalidFunction = 1;
+constexpr uint32_t kErrorInvalidParameter = 87;
+
+const char* const kNoPortIo =
+    "direct: this kernel offers no port I/O (ioperm: function not implemented); use "
+    "--driver ppdev";
+const char* const kNeedRoot = "direct: port I/O needs root: run as root or use --driver ppdev";
+
+class DirectIoDevice final : public IPortDevice {
+  public:
+    DirectIoDevice(IPosixOs& os, std::shared_ptr<std::string> error)
+        : os_(os), error_(std::move(error)) {}
+
+    ~DirectIoDevice() override {
+        for (int i = 0; i < count_; ++i)
+            if (bases_[i].granted) os_.Ioperm(bases_[i].base, kRegisterCount, 0);
+    }
+
+    bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
+                         uint32_t outLen) override {
+        const bool write = code == kIoctlWritePort;
+        if (write ? (in == nullptr || inLen != 3)
+                  : (code != kIoctlReadPort || in == nullptr || inLen != 2 || out == nullptr ||
+                     outLen != 1)) {
+            lastError_ = code == kIoctlWritePort || code == kIoctlReadPort ? kErrorInvalidParameter
+                                                                           : kErrorInvalidFunction;
+            return false;
+        }
+        const uint16_t address = static_cast<uint16_t>(in[0] | (in[1] << 8));
+        if ((address & 3u) == 3u) {
+            lastError_ = kErrorInvalidParameter;  // outside the granted three registers
+            return false;
+        }
+        const uint16_t base = static_cast<uint16_t>(address & ~3u);
+        if (base != lastBase_ && !Grant(base)) return false;
+        lastBase_ = base;
+        if (write)
+            os_.Outb(in[2], address);
+        else
+            out[0] = os_.Inb(address);
+        return true;
+    }
+
+    uint32_t LastError() const override { return lastError_; }
+
+  private:
+    struct Range {
+        uint16_t base;
+        bool granted;
+        int failure;
+    };
+
+    bool Grant(uint16_t base) {
+        Range* range = nullptr;
+        for (int i = 0; i < count_; ++i)
+            if (bases_[i].base == base) range = &bases_[i];
+        if (range == nullptr) {
+            if (count_ == kMaxBases) {
+                lastError_ = ENOMEM;
+                *error_ = "direct: too many parallel-port bases used in one run";
+                return false;
+            }
+            range = &bases_[count_++];
+            *range = {base, false, 0};
+            if (os_.Ioperm(base, kRegisterCount, 1) == 0) {
+                range->granted = true;
+            } else {
+                range->failure = errno;
+                char text[64];
+                std::snprintf(text, sizeof text, "direct: ioperm(0x%X, %u) refused", base,
+                              kRegisterCount);
+                if (errno == EPERM)
+                    *error_ = kNeedRoot;
+                else if (errno == ENOSYS)
+                    *error_ = kNoPortIo;
+                else
+                    *error_ = std::string(text) + ": " + std::strerror(errno);
+            }
+        }
+        if (range->granted) return true;
+        lastError_ = static_cast<uint32_t>(range->failure);
+        return false;
+    }
+
+    IPosixOs& os_;
+    std::shared_ptr<std::string> error_;
+    Range bases_[kMaxBases] = {};
+    int count_ = 0;
+    uint16_t lastBase_ = 0xFFFF;  // never a base: bases have their low two bits clear
+    uint32_t lastError_ = 0;
+};
+
+}  // namespace
+
+DirectIoDriver::DirectIoDriver(IPosixOs& os) : os_(os), error_(std::make_shared<std::string>()) {}
+
+std::unique_ptr<IPortDevice> DirectIoDriver::OpenDevice() {
+    // A zero-length release grants nothing; it only tells whether the kernel has ioperm.
+    if (os_.Ioperm(0, 0, 0) != 0 && errno == ENOSYS) {
+        *error_ = kNoPortIo;
+        return nullptr;
+    }
+    if (os_.GetUid() != 0) {
+        *error_ = kNeedRoot;
+        return nullptr;
+    }
+    error_->clear();
+    return std::make_unique<DirectIoDevice>(os_, error_);
+}
+
+}  // namespace port

@@ -1,0 +1,74 @@
+// Backend selection from the --driver text and the environment.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "port/DriverTable.h"
+
+namespace {
+
+std::string ErrorOf(const std::string& spec) {
+    std::string error;
+    auto driver = port::CreatePortDriver(spec, error);
+    EXPECT_EQ(driver, nullptr) << spec;
+    return error;
+}
+
+std::string NameOf(const std::string& spec) {
+    std::string error;
+    auto driver = port::CreatePortDriver(spec, error);
+    EXPECT_NE(driver, nullptr) << spec << ": " << error;
+    return driver ? driver->Name() : "";
+}
+
+TEST(DriverTable, BuildsEachBackendByName) {
+    EXPECT_EQ(NameOf("sim"), "sim");
+    EXPECT_EQ(NameOf("sim,no-target"), "sim");
+    EXPECT_EQ(NameOf("remote-bitbang:127.0.0.1:5555"), "remote-bitbang");
+    EXPECT_EQ(NameOf("remote-bitbang:[::1]:5555"), "remote-bitbang");
+    EXPECT_EQ(NameOf("ppdev"), "ppdev");
+    EXPECT_EQ(NameOf("direct"), "direct");
+}
+
+TEST(DriverTable, RejectsBadSpecsWithTheFix) {
+    EXPECT_EQ(ErrorOf("bogus"),
+              "unknown driver 'bogus': valid drivers are ppdev, direct, remote-bitbang:HOST:PORT, "
+              "sim[:DIR][,knob...]");
+    EXPECT_NE(ErrorOf("").find("valid drivers are"), std::string::npos);
+    EXPECT_NE(ErrorOf("porttalk").find("only on Windows"), std::string::npos);
+    EXPECT_EQ(ErrorOf("ppdev:x"), "driver 'ppdev' takes no arguments (got ':x')");
+    EXPECT_EQ(ErrorOf("direct,fast"), "driver 'direct' takes no arguments (got ',fast')");
+    const std::string needs =
+        "driver 'remote-bitbang' needs a host and a port: use "
+        "remote-bitbang:HOST:PORT, e.g. remote-bitbang:127.0.0.1:5555";
+    EXPECT_EQ(ErrorOf("remote-bitbang"), needs);
+    EXPECT_EQ(ErrorOf("remote-bitbang:localhost"), needs);
+    EXPECT_EQ(ErrorOf("remote-bitbang::5555"), needs);
+    EXPECT_EQ(ErrorOf("remote-bitbang:localhost:"), needs);
+    for (const char* port : {"0", "65536", "12a", "99999999999999999999"})
+        EXPECT_EQ(
+            ErrorOf(std::string("remote-bitbang:localhost:") + port),
+            std::string("driver 'remote-bitbang': '") + port + "' is not a TCP port (1-65535)");
+}
+
+TEST(DriverTable, OptionThenEnvironmentThenDefault) {
+    ::setenv(port::kDriverEnvVar, "sim", 1);
+    EXPECT_EQ(port::ResolveDriverSpec("direct"), "direct");
+    EXPECT_EQ(port::ResolveDriverSpec(""), "sim");
+    ::setenv(port::kDriverEnvVar, "", 1);
+    EXPECT_EQ(port::ResolveDriverSpec(""), "ppdev");
+    ::unsetenv(port::kDriverEnvVar);
+    EXPECT_EQ(port::ResolveDriverSpec(""), port::DefaultDriverName());
+}
+
+TEST(DriverTable, HelpListsEachBackendOnce) {
+    const std::string help = port::DriverHelp();
+    for (const char* usage : {"ppdev:", "direct:", "remote-bitbang:HOST:PORT:", "sim[:DIR]"}) {
+        const size_t first = help.find(usage);
+        EXPECT_NE(first, std::string::npos) << usage;
+        EXPECT_EQ(help.find(usage, first + 1), std::string::npos) << usage;
+    }
+    EXPECT_EQ(help.find("porttalk"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+// A scripted operating system for the ppdev and direct-I/O backends: files, device nodes,
+// rights and failures are set up by the test; every call is recorded in order.
+#pragma once
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "port/linux/PosixOs.h"
+
+namespace port::test {
+
+class FakePosixOs final : public IPosixOs {
+  public:
+    struct IoctlCall {
+        int fd;
+        unsigned long request;
+        int value;  // the byte or int passed in (written) or returned (read)
+    };
+
+    // Set-up.
+    std::map<std::string, std::string> files;  // ReadFile contents
+    std::set<std::string> paths;               // Exists
+    std::map<std::string, int> openErrors;     // path -> errno on open
+    std::map<unsigned long, int> ioctlErrors;  // request -> errno
+    unsigned uid = 0;
+    std::string release = "6.1.0-test";
+    int iopermErrno = 0;                    // 0 = granted
+    std::map<std::string, int> runResults;  // command -> exit status (default 0)
+    uint8_t statusValue = 0x7F;
+    uint8_t controlValue = 0x0C;
+    uint8_t dataValue = 0;
+
+    // What happened.
+    std::vector<std::string> log;
+    std::vector<IoctlCall> ioctls;
+    std::vector<std::string> commands;
+    std::set<int> openFds;
+    std::map<int, std::string> fdPaths;
+
+    void AddParport(int index, unsigned base) {
+        files["/proc/sys/dev/parport/parport" + std::to_string(index) + "/base-addr"] =
+            std::to_string(base) + "\t" + std::to_string(base + 0x400) + "\n";
+        paths.insert("/dev/parport" + std::to_string(index));
+    }
+
+    int Open(const char* path, int) override {
+        log.push_back(std::string("open ") + path);
+        auto e = openErrors.find(path);
+        if (e != openErrors.end()) return Fail(e->second);
+        if (!paths.count(path)) return Fail(ENOENT);
+        const int fd = nextFd_++;
+        openFds.insert(fd);
+        fdPaths[fd] = path;
+        return fd;
+    }
+    int Close(int fd) override {
+        log.push_back("close " + fdPaths[fd]);
+        return openFds.erase(fd) ? 0 : Fail(EBADF);
+    }
+    int Ioctl(int fd, unsigned long request, void* arg) override;
+    int Ioperm(unsigned long from, unsigned long num, int on) override {
+        log.push_back("ioperm " + Hex(from) + " " + std::to_string(num) + " " + std::to_string(on));
+        if (iopermErrno == ENOSYS) return Fail(ENOSYS);
+        if (num == 0) return Fail(EINVAL);
+        if (on && iopermErrno != 0) return Fail(iopermErrno);
+        return 0;
+    }
+    void Outb(uint8_t value, uint16_t port) override {
+        log.push_back("outb " + Hex(port) + " " + Hex(value));
+    }
+    uint8_t Inb(uint16_t port) override {
+        log.push_back("inb " + Hex(port));
+        return statusValue;
+    }
+    bool ReadFile(const std::string& path, std::string& out) override {
+        auto f = files.find(path);
+        if (f == files.end()) return false;
+        out = f->second;
+        return true;
+    }
+    bool Exists(const std::string& path) override {
+        return paths.count(path) != 0 || files.count(path) != 0;
+    }
+    unsigned GetUid() override { return uid; }
+    std::string KernelRelease() override { return release; }
+    int Run(const std::string& command) override {
+        commands.push_back(command);
+        auto r = runResults.find(command);
+        const int status = r == runResults.end() ? 0 : r->second;
+        if (status == 0 && onRun) onRun(command);
+        return status;
+    }
+    void (*onRun)(const std::string&) = nullptr;
+
+    static std::string Hex(unsigned long v) {
+        char text[24];
+        std::snprintf(text, sizeof text, "0x%lX", v);
+        return text;
+    }
+
+  private:
+    int Fail(int error) {
+        errno = error;
+        return -1;
+    }
+    int nextFd_ = 10;
+};
+
+}  // namespace port::test

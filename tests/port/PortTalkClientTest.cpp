@@ -1,0 +1,375 @@
+// The driver client's start-up procedure against a scripted service manager, and the two
+// port primitives against a recording device.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "port/PortTalk.h"
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+class ScriptedServices final : public port::IServiceControl {
+  public:
+    explicit ScriptedServices(Log& log) : log_(log) {}
+
+    uint32_t managerResult = 0;
+    bool systemDirectoryOk = true;
+    std::deque<bool> fileReadable{true};
+    bool copyOk = true;
+    uint32_t createResult = 0;
+    std::deque<uint32_t> openServiceResults{0};
+    uint32_t startResult = 0;
+
+    struct CreateArgs {
+        std::string name, display, binaryPath;
+        uint32_t access, type, start, errorControl;
+    };
+    std::vector<CreateArgs> created;
+
+    uint32_t OpenManager() override {
+        log_.push_back("OpenManager");
+        return managerResult;
+    }
+    bool SystemDirectory(std::string& out, size_t maxLen) override {
+        log_.push_back("SystemDirectory " + std::to_string(maxLen));
+        if (systemDirectoryOk) out = "C:\\WINDOWS\\system32";
+        return systemDirectoryOk;
+    }
+    bool FileReadable(const std::string& path) override {
+        log_.push_back("FileReadable " + path);
+        const bool result = fileReadable.front();
+        if (fileReadable.size() > 1) fileReadable.pop_front();
+        return result;
+    }
+    bool CopyDriverFile(const std::string& from, const std::string& to) override {
+        log_.push_back("Copy " + from + " " + to);
+        return copyOk;
+    }
+    uint32_t CreateDriverService(const std::string& name, const std::string& display,
+                                 uint32_t access, uint32_t type, uint32_t start,
+                                 uint32_t errorControl, const std::string& binaryPath) override {
+        log_.push_back("CreateService");
+        created.push_back({name, display, binaryPath, access, type, start, errorControl});
+        return createResult;
+    }
+    uint32_t OpenDriverService(const std::string& name, uint32_t access) override {
+        char text[64];
+        std::snprintf(text, sizeof text, "OpenService %s 0x%X", name.c_str(), access);
+        log_.push_back(text);
+        const uint32_t result = openServiceResults.front();
+        if (openServiceResults.size() > 1) openServiceResults.pop_front();
+        return result;
+    }
+    uint32_t StartDriverService() override {
+        log_.push_back("StartService");
+        return startResult;
+    }
+    void CloseDriverService() override { log_.push_back("CloseService"); }
+
+  private:
+    Log& log_;
+};
+
+// Records every request with its buffers; reads answer readValue.
+class RecordingDevice final : public port::IPortDevice {
+  public:
+    struct Request {
+        uint32_t code;
+        std::vector<uint8_t> in;
+        uint32_t outLen;
+        bool outIsIn;
+    };
+    std::vector<Request>* requests;
+    uint8_t readValue = 0x5A;
+    bool fail = false;
+    uint32_t error = 0;
+
+    explicit RecordingDevice(std::vector<Request>* r) : requests(r) {}
+    bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
+                         uint32_t outLen) override {
+        requests->push_back(
+            {code, std::vector<uint8_t>(in, in + inLen), outLen, out != nullptr && out == in});
+        if (fail) return false;
+        if (out != nullptr && outLen == 1) out[0] = readValue;
+        return true;
+    }
+    uint32_t LastError() const override { return error; }
+};
+
+class ScriptedDriver final : public port::IPortDriver {
+  public:
+    explicit ScriptedDriver(Log& log, bool withServices = true)
+        : services(log), log_(log), withServices_(withServices) {}
+
+    std::deque<bool> opens{true};  // outcome of each OpenDevice, last one repeats
+    ScriptedServices services;
+    std::vector<RecordingDevice::Request> requests;
+    bool deviceFails = false;
+    uint32_t deviceError = 0;
+
+    const char* Name() const override { return "scripted"; }
+    std::unique_ptr<port::IPortDevice> OpenDevice() override {
+        log_.push_back("OpenDevice");
+        const bool ok = opens.front();
+        if (opens.size() > 1) opens.pop_front();
+        if (!ok) return nullptr;
+        auto device = std::make_unique<RecordingDevice>(&requests);
+        device->fail = deviceFails;
+        device->error = deviceError;
+        return device;
+    }
+    port::IServiceControl* Services() override { return withServices_ ? &services : nullptr; }
+
+  private:
+    Log& log_;
+    bool withServices_;
+};
+
+const char* const kVerify =
+    "PortTalk: Verify if driver is present in C:\\WINDOWS\\system32\\Drivers\\PortTalk.sys\n";
+const char* const kStarted = "PortTalk: The PortTalk driver has been successfully started.\n";
+const char* const kCouldNot =
+    "PortTalk: Couldn't access PortTalk Driver, Please ensure driver is loaded.\n\n";
+const char* const kDriverPath = "C:\\WINDOWS\\system32\\Drivers\\PortTalk.sys";
+
+class PortTalkClient : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        out_ = std::tmpfile();
+        ASSERT_NE(out_, nullptr);
+        port::SetPortMessageStream(out_);
+        auto driver = std::make_unique<ScriptedDriver>(log);
+        driver_ = driver.get();
+        port::SelectPortDriver(std::move(driver));
+    }
+    void TearDown() override {
+        port::SelectPortDriver(nullptr);
+        port::SetPortMessageStream(nullptr);
+        std::fclose(out_);
+    }
+    ScriptedDriver& driver() { return *driver_; }
+    ScriptedServices& services() { return driver_->services; }
+    std::string Output() {
+        std::fflush(out_);
+        std::rewind(out_);
+        std::string text;
+        char buffer[512];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, out_)) > 0) text.append(buffer, n);
+        return text;
+    }
+    size_t Count(const std::string& entry) const {
+        size_t n = 0;
+        for (const auto& e : log) n += e == entry;
+        return n;
+    }
+    size_t IndexOf(const std::string& prefix) const {
+        for (size_t i = 0; i < log.size(); ++i)
+            if (log[i].rfind(prefix, 0) == 0) return i;
+        return log.size();
+    }
+
+    Log log;
+
+  private:
+    std::FILE* out_ = nullptr;
+    ScriptedDriver* driver_ = nullptr;
+};
+
+TEST_F(PortTalkClient, DeviceAlreadyThereNeedsOneOpenAndNoService) {
+    EXPECT_EQ(OpenPortDriver(), 0);
+    EXPECT_EQ(log, Log{"OpenDevice"});
+    EXPECT_EQ(Output(), "");
+    EXPECT_NE(port::OpenedPortDevice(), nullptr);
+}
+
+TEST_F(PortTalkClient, StoppedServiceIsStartedAndDeviceOpened) {
+    driver().opens = {false, true};
+    EXPECT_EQ(OpenPortDriver(), 0);
+    EXPECT_EQ(log, (Log{"OpenDevice", "OpenManager", "SystemDirectory 55",
+                        std::string("FileReadable ") + kDriverPath, "OpenService PortTalk 0xF01FF",
+                        "StartService", "CloseService", "OpenDevice"}));
+    EXPECT_EQ(Output(), std::string(kVerify) + kStarted);
+}
+
+TEST_F(PortTalkClient, RunningServiceWithoutDeviceFailsWith255) {
+    driver().opens = {false};
+    services().startResult = 1056;
+    EXPECT_EQ(OpenPortDriver(), 255);
+    EXPECT_EQ(Count("OpenDevice"), 2u);
+    EXPECT_EQ(Output(), std::string(kVerify) +
+                            "PortTalk: The PortTalk driver is already running.\n" + kCouldNot);
+    EXPECT_EQ(port::OpenedPortDevice(), nullptr);
+}
+
+TEST_F(PortTalkClient, MissingDriverFileIsCopiedBeforeTheServiceIsOpened) {
+    driver().opens = {false, true};
+    services().fileReadable = {false};
+    services().createResult = 1073;
+    EXPECT_EQ(OpenPortDriver(), 0);
+    const size_t copy = IndexOf("Copy ");
+    ASSERT_LT(copy, log.size());
+    EXPECT_EQ(log[copy], std::string("Copy PortTalk.sys ") + kDriverPath);
+    EXPECT_LT(copy, IndexOf("OpenService"));
+    EXPECT_LT(IndexOf("CreateService"), IndexOf("OpenService"));
+    ASSERT_EQ(services().created.size(), 1u);
+    const auto& c = services().created[0];
+    EXPECT_EQ(c.name, "PortTalk");
+    EXPECT_EQ(c.display, "PortTalk");
+    EXPECT_EQ(c.access, 0xF01FFu);
+    EXPECT_EQ(c.type, 1u);
+    EXPECT_EQ(c.start, 3u);
+    EXPECT_EQ(c.errorControl, 1u);
+    EXPECT_EQ(c.binaryPath, "system32\\drivers\\PortTalk.sys");
+    EXPECT_EQ(Output(), std::string(kVerify) + "PortTalk: Failed to find driver in " + kDriverPath +
+                            "\nPortTalk: Copying driver to " + kDriverPath +
+                            "\nPortTalk: Driver already exists. No action taken.\n" + kStarted);
+}
+
+TEST_F(PortTalkClient, NoRightsToTheManagerStopsBeforeInstallingButStillReopens) {
+    driver().opens = {false};
+    services().managerResult = 5;
+    EXPECT_EQ(OpenPortDriver(), 255);
+    EXPECT_EQ(log, (Log{"OpenDevice", "OpenManager", "OpenDevice"}));
+    EXPECT_EQ(Output(),
+              std::string("PortTalk: You do not have rights to access the Service Control "
+                          "Manager and\n") +
+                  "PortTalk: the PortTalk driver is not installed or started. Please ask \n"
+                  "PortTalk: your administrator to install the driver on your behalf.\n" +
+                  kCouldNot);
+}
+
+TEST_F(PortTalkClient, OtherManagerFailureDoesNotStopTheProcedure) {
+    driver().opens = {false, true};
+    services().managerResult = 1722;
+    EXPECT_EQ(OpenPortDriver(), 0);
+    EXPECT_EQ(Count("StartService"), 1u);
+}
+
+TEST_F(PortTalkClient, MissingServiceIsInstalledAndTheCycleRetried) {
+    driver().opens = {false, true};
+    services().openServiceResults = {1060, 0};
+    EXPECT_EQ(OpenPortDriver(), 0);
+    EXPECT_EQ(Count("OpenService PortTalk 0xF01FF"), 2u);
+    EXPECT_EQ(Count("CreateService"), 1u);
+    EXPECT_EQ(Count(std::string("FileReadable ") + kDriverPath), 2u);
+    EXPECT_EQ(Output(), std::string(kVerify) +
+                            "PortTalk: The PortTalk driver does not exist. Installing driver.\n"
+                            "PortTalk: This can take up to 30 seconds on some machines . .\n"
+                            "PortTalk: Copying driver to " +
+                            kDriverPath + "\nPortTalk: Driver successfully installed.\n" + kVerify +
+                            kStarted);
+}
+
+TEST_F(PortTalkClient, UnexpectedServiceErrorRetriesABoundedNumberOfTimes) {
+    driver().opens = {false};
+    services().openServiceResults = {1234};
+    EXPECT_FALSE(StartPortDriver());
+    EXPECT_EQ(Count("OpenService PortTalk 0xF01FF"), 3u);
+    EXPECT_EQ(Count("StartService"), 0u);
+}
+
+TEST_F(PortTalkClient, ServiceOpenRefusalsStopWithTheirMessage) {
+    services().openServiceResults = {5};
+    EXPECT_FALSE(StartPortDriver());
+    services().openServiceResults = {123};
+    EXPECT_FALSE(StartPortDriver());
+    EXPECT_EQ(Count("StartService"), 0u);
+    EXPECT_EQ(Output(), std::string(kVerify) +
+                            "PortTalk: You do not have rights to the PortTalk service database\n" +
+                            kVerify + "PortTalk: The specified service name is invalid.\n");
+}
+
+TEST_F(PortTalkClient, FailedStartReportsAndReturnsFalse) {
+    services().startResult = 1058;
+    EXPECT_FALSE(StartPortDriver());
+    EXPECT_EQ(Output(),
+              std::string(kVerify) +
+                  "PortTalk: Unknown error while starting PortTalk driver service.\n"
+                  "PortTalk: Does PortTalk.SYS exist in your \\System32\\Drivers Directory?\n");
+}
+
+TEST_F(PortTalkClient, InstallReportsCopyAndCreateFailures) {
+    services().copyOk = false;
+    services().createResult = 1072;
+    services().systemDirectoryOk = false;
+    InstallPortDriver();
+    EXPECT_EQ(log, (Log{"SystemDirectory 55", "Copy PortTalk.sys \\Drivers\\PortTalk.sys",
+                        "OpenManager", "CreateService", "CloseService"}));
+    const char* manual =
+        "PortTalk: Please manually copy driver to your system32/driver directory.\n";
+    EXPECT_EQ(Output(),
+              std::string("PortTalk: Failed to get System Directory. Is System Directory Path > "
+                          "55 Characters?\n") +
+                  manual + "PortTalk: Copying driver to \\Drivers\\PortTalk.sys\n" +
+                  "PortTalk: Failed to copy driver to \\Drivers\\PortTalk.sys\n" + manual +
+                  "PortTalk: Unknown error while creating Service.\n");
+}
+
+TEST_F(PortTalkClient, CheckDriverFileResult) {
+    services().fileReadable = {true, false};
+    EXPECT_EQ(CheckPortDriverFile(), 0);
+    EXPECT_EQ(CheckPortDriverFile(), -1);
+}
+
+TEST(PortTalkClientNoServices, BackendWithoutServicesStartsNothingQuietly) {
+    Log log;
+    std::FILE* out = std::tmpfile();
+    port::SetPortMessageStream(out);
+    auto driver = std::make_unique<ScriptedDriver>(log, false);
+    driver->opens = {false};
+    port::SelectPortDriver(std::move(driver));
+    EXPECT_FALSE(StartPortDriver());
+    EXPECT_EQ(CheckPortDriverFile(), -1);
+    InstallPortDriver();
+    EXPECT_EQ(OpenPortDriver(), 255);
+    EXPECT_EQ(log, (Log{"OpenDevice", "OpenDevice"}));
+    EXPECT_EQ(std::ftell(out), static_cast<long>(std::string(kCouldNot).size()));
+    port::SelectPortDriver(nullptr);
+    port::SetPortMessageStream(nullptr);
+    std::fclose(out);
+}
+
+TEST_F(PortTalkClient, PortPrimitivesSendTheTwoRequestsLittleEndian) {
+    ASSERT_EQ(OpenPortDriver(), 0);
+    outportb(0x378, 0x1B);
+    EXPECT_EQ(inportb(0x3BD), 0x5A);
+    outportb(0xD012, 0xFF);
+    const auto& r = driver().requests;
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[0].code, 0x9C402414u);
+    EXPECT_EQ(r[0].in, (std::vector<uint8_t>{0x78, 0x03, 0x1B}));
+    EXPECT_EQ(r[0].outLen, 0u);
+    EXPECT_EQ(r[1].code, 0x9C402410u);
+    EXPECT_EQ(r[1].in, (std::vector<uint8_t>{0xBD, 0x03}));
+    EXPECT_EQ(r[1].outLen, 1u);
+    EXPECT_TRUE(r[1].outIsIn);
+    EXPECT_EQ(r[2].in, (std::vector<uint8_t>{0x12, 0xD0, 0xFF}));
+    EXPECT_EQ(Output(), "");
+}
+
+TEST_F(PortTalkClient, FailedRequestsWriteTheErrorNumber) {
+    driver().deviceFails = true;
+    driver().deviceError = 31;
+    ASSERT_EQ(OpenPortDriver(), 0);
+    outportb(0x378, 0);
+    EXPECT_EQ(inportb(0x379), 0xFF);
+    EXPECT_EQ(Output(),
+              "Error occured during outportb while talking to PortTalk driver 31\n"
+              "Error occured during inportb while talking to PortTalk driver 31\n");
+}
+
+TEST_F(PortTalkClient, RequestsWithoutAnOpenDeviceFailWithInvalidHandle) {
+    outportb(0x378, 0);
+    EXPECT_EQ(inportb(0x379), 0xFF);
+    EXPECT_EQ(Output(),
+              "Error occured during outportb while talking to PortTalk driver 6\n"
+              "Error occured during inportb while talking to PortTalk driver 6\n");
+}
+
+}  // namespace

@@ -1,0 +1,234 @@
+// The ppdev backend against a fake OS: what a real port needs, and the users' classic traps.
+#include <gtest/gtest.h>
+
+#include <linux/parport.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+
+#include <cstdio>
+
+#include "FakePosixOs.h"
+#include "port/PortTalk.h"
+#include "port/linux/PpdevDriver.h"
+
+namespace {
+
+using port::test::FakePosixOs;
+using Log = std::vector<std::string>;
+
+bool Write(port::IPortDevice& d, uint16_t address, uint8_t value) {
+    const uint8_t in[3] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
+                           value};
+    return d.DeviceIoControl(port::kIoctlWritePort, in, 3, nullptr, 0);
+}
+
+bool Read(port::IPortDevice& d, uint16_t address, uint8_t& value) {
+    uint8_t buffer[2] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8)};
+    const bool ok = d.DeviceIoControl(port::kIoctlReadPort, buffer, 2, buffer, 1);
+    value = buffer[0];
+    return ok;
+}
+
+class Ppdev : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        os.AddParport(0, 0x378);
+        os.AddParport(1, 0x278);
+    }
+    FakePosixOs os;
+};
+
+TEST_F(Ppdev, ClaimsBeforeAnyRequestSetsCompatModeAndReleasesAtClose) {
+    port::PpdevDriver driver(os);
+    auto device = driver.OpenDevice();
+    ASSERT_NE(device, nullptr) << driver.LastOpenError();
+    EXPECT_TRUE(Write(*device, 0x378, 0x1A));
+    device.reset();
+    EXPECT_EQ(os.log, (Log{"open /dev/parport0", "close /dev/parport0", "open /dev/parport0",
+                           "ioctl PPCLAIM /dev/parport0", "ioctl PPSETMODE /dev/parport0",
+                           "ioctl PPWDATA /dev/parport0", "ioctl PPRELEASE /dev/parport0",
+                           "close /dev/parport0"}));
+    ASSERT_GE(os.ioctls.size(), 2u);
+    EXPECT_EQ(os.ioctls[1].value, IEEE1284_MODE_COMPAT);
+    EXPECT_EQ(os.ioctls[2].value, 0x1A);
+    EXPECT_TRUE(os.openFds.empty());
+}
+
+TEST_F(Ppdev, RegistersMapToTheirRequests) {
+    port::PpdevDriver driver(os);
+    auto device = driver.OpenDevice();
+    ASSERT_NE(device, nullptr);
+    os.statusValue = 0x6F;
+    uint8_t value = 0;
+    ASSERT_TRUE(Read(*device, 0x379, value));
+    EXPECT_EQ(value, 0x6F);
+    ASSERT_TRUE(Write(*device, 0x37A, 0x04));
+    ASSERT_TRUE(Read(*device, 0x37A, value));
+    EXPECT_EQ(value, 0x04);
+    ASSERT_TRUE(Write(*device, 0x378, 0x15));
+    ASSERT_TRUE(Read(*device, 0x378, value));
+    EXPECT_EQ(value, 0x15);
+    EXPECT_TRUE(Write(*device, 0x379, 0x00));  // read-only register: no request
+    std::vector<unsigned long> requests;
+    for (const auto& c : os.ioctls) requests.push_back(c.request);
+    EXPECT_EQ(requests, (std::vector<unsigned long>{PPCLAIM, PPSETMODE, PPRSTATUS, PPWCONTROL,
+                                                    PPRCONTROL, PPWDATA, PPRDATA}));
+}
+
+TEST_F(Ppdev, SwitchingBaseWhileOpenClaimsTheOtherPortOnce) {
+    port::PpdevDriver driver(os);
+    auto device = driver.OpenDevice();
+    ASSERT_NE(device, nullptr);
+    EXPECT_TRUE(Write(*device, 0x378, 1));
+    EXPECT_TRUE(Write(*device, 0x278, 2));
+    EXPECT_TRUE(Write(*device, 0x378, 3));
+    EXPECT_TRUE(Write(*device, 0x278, 4));
+    int claims = 0;
+    for (const auto& e : os.log) claims += e.rfind("ioctl PPCLAIM", 0) == 0;
+    EXPECT_EQ(claims, 2);
+    EXPECT_EQ(os.log.back(), "ioctl PPWDATA /dev/parport1");
+    device.reset();
+    EXPECT_TRUE(os.openFds.empty());
+    int releases = 0;
+    for (const auto& e : os.log) releases += e.rfind("ioctl PPRELEASE", 0) == 0;
+    EXPECT_EQ(releases, 2);
+}
+
+TEST_F(Ppdev, UnknownBaseFailsAndListsTheBasesFound) {
+    port::PpdevDriver driver(os);
+    auto device = driver.OpenDevice();
+    ASSERT_NE(device, nullptr);
+    uint8_t value = 0;
+    EXPECT_FALSE(Read(*device, 0x3BD, value));
+    EXPECT_EQ(device->LastError(), static_cast<uint32_t>(ENODEV));
+    EXPECT_EQ(driver.LastOpenError(),
+              "ppdev: no parallel port at base 0x3BC; found: /dev/parport0 at 0x378 "
+              "/dev/parport1 at 0x278 (choose one with --lpt or --lpt-base)");
+    EXPECT_TRUE(Write(*device, 0x278, 0));  // the others still work
+}
+
+TEST_F(Ppdev, MalformedRequestsAreRefused) {
+    port::PpdevDriver driver(os);
+    auto device = driver.OpenDevice();
+    ASSERT_NE(device, nullptr);
+    const uint8_t in[3] = {0x78, 0x03, 0};
+    uint8_t out = 0;
+    EXPECT_FALSE(device->DeviceIoControl(port::kIoctlWritePort, in, 2, nullptr, 0));
+    EXPECT_FALSE(device->DeviceIoControl(port::kIoctlReadPort, in, 2, &out, 2));
+    EXPECT_FALSE(device->DeviceIoControl(0x12345678, in, 3, nullptr, 0));
+    EXPECT_EQ(device->LastError(), 1u);
+}
+
+TEST(PpdevTraps, NoParallelPortNamesTheModules) {
+    FakePosixOs os;
+    port::PpdevDriver driver(os);
+    EXPECT_EQ(driver.OpenDevice(), nullptr);
+    EXPECT_EQ(driver.LastOpenError(),
+              "ppdev: no parallel port found (/dev/parport0 missing): load the drivers with "
+              "`sudo modprobe parport_pc ppdev`");
+}
+
+TEST(PpdevTraps, UsbPrinterAdapterIsNamedAsUnusable) {
+    FakePosixOs os;
+    os.paths.insert("/dev/usb/lp0");
+    port::PpdevDriver driver(os);
+    EXPECT_EQ(driver.OpenDevice(), nullptr);
+    EXPECT_NE(driver.LastOpenError().find("USB printer adapter (/dev/usb/lp*)"), std::string::npos);
+    EXPECT_NE(driver.LastOpenError().find("cannot drive a JTAG cable"), std::string::npos);
+}
+
+TEST(PpdevTraps, PermissionDeniedNamesTheLpGroup) {
+    FakePosixOs os;
+    os.AddParport(0, 0x378);
+    os.openErrors["/dev/parport0"] = EACCES;
+    port::PpdevDriver driver(os);
+    EXPECT_EQ(driver.OpenDevice(), nullptr);
+    EXPECT_EQ(driver.LastOpenError(),
+              "ppdev: permission denied on /dev/parport0: add yourself to the lp group with "
+              "`sudo usermod -aG lp $USER` and log in again");
+}
+
+TEST(PpdevTraps, DeviceNodeMissingWithPortKnownNamesTheModules) {
+    FakePosixOs os;
+    os.AddParport(0, 0x378);
+    os.paths.erase("/dev/parport0");
+    port::PpdevDriver driver(os);
+    EXPECT_EQ(driver.OpenDevice(), nullptr);
+    EXPECT_EQ(driver.LastOpenError(),
+              "ppdev: /dev/parport0 missing: load the drivers with `sudo modprobe parport_pc "
+              "ppdev`");
+}
+
+TEST(PpdevTraps, PortHeldByAnotherDriverIsReportedAndNotRetriedEveryClock) {
+    FakePosixOs os;
+    os.AddParport(0, 0x378);
+    os.ioctlErrors[PPCLAIM] = EBUSY;
+    port::PpdevDriver driver(os);
+    auto device = driver.OpenDevice();
+    ASSERT_NE(device, nullptr);
+    EXPECT_FALSE(Write(*device, 0x378, 0));
+    EXPECT_FALSE(Write(*device, 0x378, 0));
+    EXPECT_EQ(device->LastError(), static_cast<uint32_t>(EBUSY));
+    EXPECT_NE(driver.LastOpenError().find("sudo rmmod lp"), std::string::npos);
+    int claims = 0;
+    for (const auto& e : os.log) claims += e.rfind("ioctl PPCLAIM", 0) == 0;
+    EXPECT_EQ(claims, 1);
+    EXPECT_TRUE(os.openFds.empty());
+}
+
+// The module plays the driver service: root loads it with modprobe, keeping the client's
+// messages and order of attempts.
+FakePosixOs* g_loading = nullptr;
+
+TEST(PpdevService, ClientLoadsTheModuleWhenRoot) {
+    FakePosixOs os;
+    os.paths.insert("/lib/modules/6.1.0-test/kernel/drivers/char/ppdev.ko.xz");
+    g_loading = &os;
+    os.onRun = [](const std::string& command) {
+        if (command == "modprobe ppdev") {
+            g_loading->AddParport(0, 0x378);
+            g_loading->paths.insert("/sys/module/ppdev");
+        }
+    };
+    std::FILE* out = std::tmpfile();
+    port::SetPortMessageStream(out);
+    port::SelectPortDriver(std::make_unique<port::PpdevDriver>(os));
+    EXPECT_EQ(OpenPortDriver(), 0);
+    EXPECT_EQ(os.commands, (std::vector<std::string>{"modprobe parport_pc", "modprobe ppdev"}));
+    std::rewind(out);
+    char text[512] = {};
+    EXPECT_GT(std::fread(text, 1, sizeof text - 1, out), 0u);
+    EXPECT_STREQ(text,
+                 "PortTalk: Verify if driver is present in "
+                 "/lib/modules/6.1.0-test/kernel/drivers/char/ppdev.ko\n"
+                 "PortTalk: The PortTalk driver has been successfully started.\n");
+    port::SelectPortDriver(nullptr);
+    port::SetPortMessageStream(nullptr);
+    std::fclose(out);
+    g_loading = nullptr;
+}
+
+TEST(PpdevService, WithoutRootNothingIsLoaded) {
+    FakePosixOs os;
+    os.uid = 1000;
+    port::PpdevModuleServices services(os);
+    EXPECT_EQ(services.OpenManager(), 5u);
+    os.uid = 0;
+    EXPECT_EQ(services.OpenManager(), 0u);
+    EXPECT_EQ(services.OpenDriverService("PortTalk", 0xF01FF), 1060u);
+    os.files["/lib/modules/6.1.0-test/modules.builtin"] = "kernel/drivers/char/ppdev.ko\n";
+    EXPECT_EQ(services.OpenDriverService("PortTalk", 0xF01FF), 0u);
+    os.paths.insert("/sys/module/ppdev");
+    EXPECT_EQ(services.StartDriverService(), 1056u);
+    EXPECT_TRUE(os.commands.empty());
+}
+
+TEST(PpdevService, FailedModprobeIsAFailedStart) {
+    FakePosixOs os;
+    os.runResults["modprobe ppdev"] = 1;
+    port::PpdevModuleServices services(os);
+    EXPECT_NE(services.StartDriverService(), 0u);
+    EXPECT_NE(services.StartDriverService(), 1056u);
+}
+
+}  // namespace
