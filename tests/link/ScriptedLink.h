@@ -23,6 +23,7 @@ class ScriptedLinkTest : public ::testing::Test {
         wire->Clear();
     }
     void TearDown() override {
+        wire->tdoSource = nullptr;  // it may capture the test body's locals
         link.Close();
         port::SelectPortDriver(nullptr);
         SetLinkSleepFunction(nullptr);

@@ -23,6 +23,8 @@ class RecordingPortDevice final : public port::IPortDevice {
             if (!driver_.tdoScript.empty()) {
                 tdo = driver_.tdoScript.front();
                 driver_.tdoScript.pop_front();
+            } else if (driver_.tdoSource) {
+                tdo = driver_.tdoSource();
             }
             out[0] = static_cast<uint8_t>(tdo != 0 ? 0x10 : 0x00);
         }

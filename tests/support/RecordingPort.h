@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -46,9 +47,14 @@ class RecordingPortDriver final : public port::IPortDriver {
     // Scripted TDO samples, consumed one per status read; idleTdo once it runs out.
     std::deque<int> tdoScript;
     int idleTdo = 0;
+    // When set, answers the reads the script does not (instead of idleTdo).
+    std::function<int()> tdoSource;
 
     void Clear() { requests.clear(); }
     void ScriptTdo(const std::vector<int>& bits) { tdoScript.assign(bits.begin(), bits.end()); }
+    void AppendTdo(const std::vector<int>& bits) {
+        tdoScript.insert(tdoScript.end(), bits.begin(), bits.end());
+    }
     // Decodes the log into clocks (read, write, write|TCK, write); other requests are skipped.
     std::vector<WireClock> Clocks() const;
     size_t Reads() const;

@@ -1,0 +1,391 @@
+// The DCU byte link and peek/poke messages on the wire, against scripted TDO.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "ScriptedLink.h"
+#include "link/LinkErrors.h"
+
+namespace {
+
+// TDO samples of one host byte acknowledged during its data bits (1 on data bit 2, 0 on 3).
+std::vector<int> AckInData() {
+    return {0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0};
+}
+
+std::vector<int> Acked(size_t bytes) {
+    std::vector<int> out;
+    for (size_t i = 0; i < bytes; ++i) {
+        const auto one = AckInData();
+        out.insert(out.end(), one.begin(), one.end());
+    }
+    return out;
+}
+
+// TDO samples of one byte sent by the target: start, flag, 8 bits LSB first, stop.
+std::vector<int> Reply(const std::vector<uint8_t>& bytes) {
+    std::vector<int> out;
+    for (uint8_t b : bytes) {
+        out.push_back(1);
+        out.push_back(1);
+        for (int i = 0; i < 8; ++i) out.push_back((b >> i) & 1);
+        out.push_back(0);
+    }
+    return out;
+}
+
+// The host bytes in a stream of clocks made only of 11-clock host bytes.
+std::vector<uint8_t> SentBytes(const std::vector<test::WireClock>& clocks, size_t count) {
+    std::vector<uint8_t> out;
+    for (size_t b = 0; b < count && (b + 1) * 11 <= clocks.size(); ++b) {
+        const test::WireClock* c = &clocks[b * 11];
+        EXPECT_EQ(c[0].tdi, 1);
+        EXPECT_EQ(c[1].tdi, 1);
+        EXPECT_EQ(c[10].tdi, 0);
+        uint8_t v = 0;
+        for (int i = 0; i < 8; ++i) v = static_cast<uint8_t>(v | c[2 + i].tdi << i);
+        out.push_back(v);
+    }
+    return out;
+}
+
+class LinkWireTest : public ScriptedLinkTest {};
+
+// Reset, IR 16 and the walk to Shift-DR before the idle line is looked for.
+constexpr size_t kSessionEntryClocks = 6 + 10 + 3;
+
+TEST_F(LinkWireTest, AckDuringDataBitsEndsByteWithoutWaiting) {
+    wire->ScriptTdo(AckInData());
+    EXPECT_TRUE(link.SendByte(0xA5));
+    EXPECT_EQ(wire->Clocks().size(), 11u);
+    EXPECT_EQ(SentBytes(wire->Clocks(), 1), std::vector<uint8_t>{0xA5});
+}
+
+TEST_F(LinkWireTest, AckStraddlingLastDataBitAndStopIsSeen) {
+    wire->ScriptTdo({0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0});
+    EXPECT_TRUE(link.SendByte(0x3C));
+    EXPECT_EQ(wire->Clocks().size(), 11u);
+    EXPECT_EQ(link.m_nError, 0);
+}
+
+TEST_F(LinkWireTest, AckAfterStopWithinSixteenClocks) {
+    std::vector<int> tdo(11, 0);
+    for (int i = 0; i < 14; ++i) tdo.push_back(0);
+    tdo.push_back(1);
+    tdo.push_back(0);  // history 2 on the 16th wait clock
+    wire->ScriptTdo(tdo);
+    EXPECT_TRUE(link.SendByte(0x00));
+    EXPECT_EQ(wire->Clocks().size(), 11u + 16);
+}
+
+TEST_F(LinkWireTest, MissingAckGives108AfterBoundedWait) {
+    EXPECT_FALSE(link.SendByte(0xFF));
+    EXPECT_EQ(link.m_nError, kErrAckReceive);
+    EXPECT_EQ(wire->Clocks().size(), 11u + 16);
+}
+
+TEST_F(LinkWireTest, TrafficBeforeSendResyncsAndResendsTheWholeByte) {
+    std::vector<int> tdo = {1, 1};                 // the target is sending
+    tdo.insert(tdo.end(), 6 + 10 + 3 + 2 + 1, 0);  // resync and the closing TDI 0
+    const auto acked = AckInData();
+    tdo.insert(tdo.end(), acked.begin(), acked.end());
+    wire->ScriptTdo(tdo);
+    EXPECT_TRUE(link.SendByte(0x81));
+    const auto clocks = wire->Clocks();
+    ASSERT_EQ(clocks.size(), 2u + 22 + 11);
+    // Resync ends on TDI 0, 1; then one TDI 0 clock; then the byte from its start bits.
+    EXPECT_EQ(clocks[2 + 19].tdi, 0);
+    EXPECT_EQ(clocks[2 + 20].tdi, 1);
+    EXPECT_EQ(clocks[2 + 21].tdi, 0);
+    const std::vector<test::WireClock> tail(clocks.end() - 11, clocks.end());
+    EXPECT_EQ(SentBytes(tail, 1), std::vector<uint8_t>{0x81});
+}
+
+TEST_F(LinkWireTest, TargetStillSendingAfterResyncFailsTheByte) {
+    wire->idleTdo = 1;
+    EXPECT_FALSE(link.SendByte(0x81));
+    EXPECT_EQ(link.m_nError, kErrAckReceive);
+    // No data bits went out: start bits, resync, TDI 0, start bits again.
+    EXPECT_EQ(wire->Clocks().size(), 2u + 22 + 2);
+}
+
+TEST_F(LinkWireTest, PeekClearsAddressBitsPokeKeepsThem) {
+    wire->ScriptTdo(Acked(5));
+    wire->AppendTdo(Reply({0x06, 1, 2, 3, 4}));
+    uint8_t buffer[4] = {};
+    EXPECT_TRUE(link.PeekBlock(0x80000004, 4, buffer));
+    EXPECT_EQ(SentBytes(wire->Clocks(), 5), (std::vector<uint8_t>{0x05, 0x04, 0x00, 0x00, 0x80}));
+    EXPECT_EQ(buffer[0], 1);
+    EXPECT_EQ(buffer[3], 4);
+
+    // A poke of 0x3006 keeps the address bits as they are.
+    wire->Clear();
+    wire->ScriptTdo(Acked(9));
+    const uint8_t data[4] = {9, 8, 7, 6};
+    EXPECT_TRUE(link.PokeBlock(0x3006, 4, data));
+    EXPECT_EQ(SentBytes(wire->Clocks(), 9),
+              (std::vector<uint8_t>{0x04, 0x06, 0x30, 0x00, 0x00, 9, 8, 7, 6}));
+}
+
+TEST_F(LinkWireTest, UnalignedPeekSendsAlignedAddressAndReturnsTheAskedBytes) {
+    // A 4-byte peek of 0x3006 reads the words at 0x3004 and 0x3008.
+    wire->ScriptTdo(Acked(5));
+    wire->AppendTdo(Reply({0x06, 0xA0, 0xA1, 0xA2, 0xA3}));
+    wire->AppendTdo(Acked(5));
+    wire->AppendTdo(Reply({0x06, 0xB0, 0xB1, 0xB2, 0xB3}));
+    uint8_t buffer[6] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+    EXPECT_TRUE(link.PeekBlock(0x3006, 4, buffer + 1));
+    EXPECT_EQ(link.m_nLastCount, 4u);
+    EXPECT_EQ(buffer[0], 0xEE);
+    EXPECT_EQ(buffer[1], 0xA2);
+    EXPECT_EQ(buffer[2], 0xA3);
+    EXPECT_EQ(buffer[3], 0xB0);
+    EXPECT_EQ(buffer[4], 0xB1);
+    EXPECT_EQ(buffer[5], 0xEE);
+    const auto sent = SentBytes(wire->Clocks(), 5);
+    EXPECT_EQ(sent[1], 0x04);
+}
+
+TEST_F(LinkWireTest, FullChunkUsesLengthFieldZero) {
+    wire->ScriptTdo(Acked(5));
+    std::vector<uint8_t> reply(257, 0x5A);
+    reply[0] = 0x02;
+    wire->AppendTdo(Reply(reply));
+    std::vector<uint8_t> buffer(256);
+    EXPECT_TRUE(link.PeekBlock(0xC0000000, 256, buffer.data()));
+    EXPECT_EQ(SentBytes(wire->Clocks(), 1)[0], 0x01);
+    EXPECT_EQ(buffer[255], 0x5A);
+    EXPECT_EQ(link.m_nLastCount, 256u);
+}
+
+TEST_F(LinkWireTest, ThousandBytePokeRunsInFourChunksWithProgress) {
+    link.SetProgressMode(2);
+    wire->ScriptTdo(Acked(4 * 5 + 1000));
+    std::vector<uint8_t> data(1000, 0x11);
+    EXPECT_TRUE(link.PokeBlock(0xC0000000, 1000, data.data()));
+    EXPECT_EQ(
+        observer.calls,
+        (std::vector<std::string>{
+            "StartProgress(1000)", "ShowAddress(C00000FF)", "SetProgress(256)",
+            "ShowAddress(C00001FF)", "SetProgress(512)", "ShowAddress(C00002FF)",
+            "SetProgress(768)", "ShowAddress(C00003E7)", "SetProgress(1000)", "StartProgress(0)"}));
+    const auto sent = SentBytes(wire->Clocks(), 4 * 5 + 1000);
+    EXPECT_EQ(sent[0], 0x00);
+    EXPECT_EQ(sent[5 + 256], 0x00);
+    EXPECT_EQ(sent[2 * (5 + 256)], 0x00);
+    EXPECT_EQ(sent[3 * (5 + 256)], 0xE8);
+    EXPECT_EQ(sent[3 * (5 + 256) + 2], 0x03);  // address bits 8-15 of 0xC0000300
+}
+
+TEST_F(LinkWireTest, BadReplyHeaderGives106ShownOnce) {
+    wire->ScriptTdo(Acked(5));
+    wire->AppendTdo(Reply({0x07}));
+    uint8_t buffer[4];
+    EXPECT_FALSE(link.PeekBlock(0x80000000, 4, buffer));
+    EXPECT_EQ(observer.calls, std::vector<std::string>{"ShowStatus(Erreur Pas de message Peeked)"});
+    EXPECT_EQ(link.m_nError, -1);
+    EXPECT_EQ(link.m_nLastCount, 0u);
+}
+
+TEST_F(LinkWireTest, ShortReplyLengthGives107) {
+    link.SetProgressMode(1);
+    wire->ScriptTdo(Acked(5));
+    wire->AppendTdo(Reply({0x0A}));  // 8 bytes announced for 16 asked
+    uint8_t buffer[16];
+    EXPECT_FALSE(link.PeekBlock(0x80000000, 16, buffer));
+    EXPECT_EQ(observer.calls, (std::vector<std::string>{"StartProgress(16)", "StartProgress(0)",
+                                                        "ShowStatus(Erreur Peeked taille)"}));
+}
+
+TEST_F(LinkWireTest, ReplyStoppingMidwayCountsOnlyReceivedBytes) {
+    link.SetProgressMode(1);
+    wire->ScriptTdo(Acked(5));
+    wire->AppendTdo(Reply({0x12, 1, 2, 3}));  // 16 announced, 3 sent
+    uint8_t buffer[16] = {};
+    EXPECT_FALSE(link.PeekBlock(0x80000010, 16, buffer));
+    EXPECT_EQ(link.m_nLastCount, 3u);
+    EXPECT_EQ(observer.calls, (std::vector<std::string>{
+                                  "StartProgress(16)", "ShowAddress(80000012)", "SetProgress(3)",
+                                  "StartProgress(0)", "ShowStatus(Erreur Attente Start)"}));
+}
+
+TEST_F(LinkWireTest, ReportErrorStates) {
+    link.m_nError = 0;
+    EXPECT_TRUE(link.ReportError());
+    link.m_nError = -1;
+    EXPECT_FALSE(link.ReportError());
+    EXPECT_TRUE(observer.calls.empty());
+    link.m_nError = 150;
+    EXPECT_FALSE(link.ReportError());
+    link.m_nError = 101;
+    EXPECT_FALSE(link.ReportError());
+    EXPECT_EQ(observer.calls, (std::vector<std::string>{"ShowStatus(Erreur Inconnue)",
+                                                        "ShowStatus(Erreur Inconnue)"}));
+    EXPECT_EQ(link.m_nError, -1);
+    EXPECT_TRUE(wire->requests.empty());
+}
+
+TEST(LinkErrorTextTest, TableTextsAreExact) {
+    EXPECT_EQ(LinkErrorText(102),
+              "Erreur D\xC3\xA9"
+              "but du mode Trap");
+    EXPECT_EQ(LinkErrorText(108),
+              "Erreur R\xC3\xA9"
+              "ception ACK");
+    EXPECT_EQ(LinkErrorText(110), "Erreur Trap non initialis\xC3\xA9");
+    EXPECT_EQ(LinkErrorText(112), "Erreur Trap non pr\xC3\xAAt");
+    EXPECT_EQ(LinkErrorText(114), "Erreur Attente canal DCU libre");
+    EXPECT_EQ(LinkErrorText(115), "Erreur Allocation m\xC3\xA9moire");
+    EXPECT_EQ(LinkErrorText(116), "Erreur Ecriture FLASH");
+    for (int id = 102; id <= 116; ++id) EXPECT_FALSE(LinkErrorText(id).empty()) << id;
+    EXPECT_TRUE(LinkErrorText(101).empty());
+    EXPECT_TRUE(LinkErrorText(117).empty());
+    EXPECT_TRUE(LinkErrorText(0).empty());
+}
+
+TEST_F(LinkWireTest, SaveVectorsReadsOnceRestoreWritesOnce) {
+    uint8_t vectors[16] = {};
+    EXPECT_TRUE(link.RestoreTrapVectors(vectors));  // nothing saved: nothing written
+    EXPECT_TRUE(wire->requests.empty());
+
+    wire->ScriptTdo(Acked(5));
+    std::vector<uint8_t> reply(17, 0x77);
+    reply[0] = 0x12;
+    wire->AppendTdo(Reply(reply));
+    EXPECT_TRUE(link.SaveTrapVectors(vectors));
+    EXPECT_TRUE(link.m_bVectorsSaved);
+    EXPECT_EQ(vectors[15], 0x77);
+    wire->Clear();
+    EXPECT_TRUE(link.SaveTrapVectors(vectors));
+    EXPECT_TRUE(wire->requests.empty());
+
+    wire->ScriptTdo(Acked(5 + 16));
+    EXPECT_TRUE(link.RestoreTrapVectors(vectors));
+    EXPECT_FALSE(link.m_bVectorsSaved);
+    EXPECT_EQ(SentBytes(wire->Clocks(), 5), (std::vector<uint8_t>{0x10, 0x40, 0x00, 0x00, 0x80}));
+    wire->Clear();
+    EXPECT_TRUE(link.RestoreTrapVectors(vectors));
+    EXPECT_TRUE(wire->requests.empty());
+}
+
+TEST_F(LinkWireTest, FailedVectorSaveStaysUnsaved) {
+    uint8_t vectors[16] = {};
+    EXPECT_FALSE(link.SaveTrapVectors(vectors));
+    EXPECT_FALSE(link.m_bVectorsSaved);
+}
+
+void ScriptStatusRead(test::RecordingPortDriver& wire, uint32_t status) {
+    wire.AppendTdo(Acked(5));
+    wire.AppendTdo(Reply({0x06, static_cast<uint8_t>(status), static_cast<uint8_t>(status >> 8),
+                          static_cast<uint8_t>(status >> 16), static_cast<uint8_t>(status >> 24)}));
+}
+
+TEST_F(LinkWireTest, DcuStatusWaitsForBothMaskBits) {
+    ScriptStatusRead(*wire, 0x00020000);
+    ScriptStatusRead(*wire, 0x00040000);
+    ScriptStatusRead(*wire, 0x80060001);
+    ScriptStatusRead(*wire, 0x00060000);  // never read
+    uint32_t& status = link.m_dcuSnapshot[1];
+    EXPECT_TRUE(link.ReadDcuStatus(status, 0x60000));
+    EXPECT_EQ(status, 0x80060001u);
+    EXPECT_EQ(wire->tdoScript.size(), 110u);
+}
+
+TEST_F(LinkWireTest, DcuStatusGivesUpAfter64ReadsWithoutErrorOfItsOwn) {
+    for (int i = 0; i < 65; ++i) ScriptStatusRead(*wire, 0x00020000);
+    uint32_t status = 0;
+    EXPECT_FALSE(link.ReadDcuStatus(status, 0x60000));
+    EXPECT_EQ(link.m_nError, 0);
+    EXPECT_EQ(wire->tdoScript.size(), 110u);  // exactly 64 reads
+    EXPECT_TRUE(observer.calls.empty());
+}
+
+TEST_F(LinkWireTest, DcuStatusWithoutMaskReadsOnce) {
+    ScriptStatusRead(*wire, 0x12345678);
+    uint32_t status = 0;
+    EXPECT_TRUE(link.ReadDcuStatus(status, 0));
+    EXPECT_EQ(status, 0x12345678u);
+}
+
+TEST_F(LinkWireTest, TogglingLineCannotHoldWaitData) {
+    int level = 0;
+    wire->tdoSource = [&level] { return level ^= 1; };  // an acknowledge every two clocks
+    uint8_t byte = 0;
+    EXPECT_FALSE(link.ReceiveByte(byte));
+    EXPECT_EQ(link.m_nError, kErrWaitStart);
+    EXPECT_LE(wire->Clocks().size(), 16u * 8);
+}
+
+TEST_F(LinkWireTest, BusyLineGives114) {
+    wire->idleTdo = 1;
+    EXPECT_FALSE(link.BeginSession());
+    EXPECT_EQ(link.m_nError, kErrLinkBusy);
+    EXPECT_FALSE(link.m_bSession);
+    EXPECT_TRUE(observer.calls.empty());  // left pending for the caller
+}
+
+TEST_F(LinkWireTest, EndlessTalkerCannotHoldSessionStart) {
+    wire->ScriptTdo(std::vector<int>(kSessionEntryClocks + 8 + 2, 0));
+    const std::vector<int> byte = Reply({0x55});
+    size_t i = 0;
+    wire->tdoSource = [&] { return byte[i++ % byte.size()]; };
+    EXPECT_FALSE(link.BeginSession());
+    EXPECT_EQ(link.m_nError, kErrLinkBusy);
+}
+
+TEST_F(LinkWireTest, SessionDrainsPendingBytesAndClearsError) {
+    link.m_nError = 104;
+    wire->ScriptTdo(std::vector<int>(kSessionEntryClocks + 8 + 2, 0));
+    wire->AppendTdo(Reply({0xAB, 0xCD}));
+    EXPECT_TRUE(link.BeginSession());
+    EXPECT_TRUE(link.m_bSession);
+    EXPECT_EQ(link.m_nError, 0);
+    EXPECT_TRUE(wire->tdoScript.empty());
+    link.EndSession();
+    EXPECT_FALSE(link.m_bSession);
+}
+
+TEST_F(LinkWireTest, RandomGarbageNeverReadsAsSuccess) {
+    for (uint32_t seed = 1; seed <= 20; ++seed) {
+        std::mt19937 rng(seed);
+        wire->tdoSource = [&rng] { return static_cast<int>(rng() & 1); };
+        uint8_t buffer[64] = {};
+        EXPECT_FALSE(link.ReadMemory(0x80000000, sizeof buffer, buffer)) << seed;
+        const uint8_t data[8] = {};
+        EXPECT_FALSE(link.WriteMemory(0x80000000, sizeof data, data) &&
+                     link.ReadMemory(0x80000000, sizeof buffer, buffer))
+            << seed;
+    }
+}
+
+TEST_F(LinkWireTest, ZeroLengthAndNullBuffers) {
+    EXPECT_TRUE(link.PeekBlock(0x80000000, 0, nullptr));
+    EXPECT_TRUE(link.PokeBlock(0x80000000, 0, nullptr));
+    EXPECT_TRUE(link.ReadMemory(0x80000000, 0, nullptr));
+    EXPECT_TRUE(link.WriteMemory(0x80000000, 0, nullptr));
+    EXPECT_TRUE(wire->requests.empty());
+    EXPECT_FALSE(link.PeekBlock(0x80000000, 4, nullptr));
+    EXPECT_FALSE(link.PokeBlock(0x80000000, 4, nullptr));
+    EXPECT_TRUE(wire->requests.empty());
+}
+
+TEST_F(LinkWireTest, EmiConfigWritesSixteenWordsAndStopsAtFirstFailure) {
+    uint32_t emi[16];
+    for (uint32_t i = 0; i < 16; ++i) emi[i] = 0x100 + i;
+    link.m_pEmiConfig = emi;
+    wire->ScriptTdo(Acked(16 * 9));
+    link.WriteEmiConfig();
+    const auto sent = SentBytes(wire->Clocks(), 16 * 9);
+    EXPECT_EQ(sent[15 * 9 + 1], 0x3C);  // address 0x203C
+    EXPECT_EQ(sent[15 * 9 + 5], 0x0F);
+    EXPECT_EQ(sent[15 * 9 + 6], 0x01);
+
+    wire->Clear();
+    observer.Clear();
+    link.m_nError = 0;
+    link.WriteEmiConfig();  // dead line: the first word fails, nothing more is tried
+    EXPECT_EQ(observer.Matching("ShowStatus(").size(), 1u);
+    EXPECT_LE(wire->Clocks().size(), 27u);
+}
+
+}  // namespace
