@@ -1,1 +1,113 @@
-int main() { return 0; }
+// tapwright-cli: the command-line front end.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cli/CliObserver.h"
+#include "cli/Commands.h"
+#include "config/Settings.h"
+#include "port/DriverTable.h"
+#include "port/PortTalk.h"
+
+namespace {
+
+// Hexadecimal option values are taken with or without "0x".
+bool ParseHex(const std::string& text, uint32_t& out) {
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits = digits.substr(2);
+    if (digits.empty() || digits.size() > 8) return false;
+    uint32_t value = 0;
+    for (char c : digits) {
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
+        value = (value << 4) | static_cast<uint32_t>(d);
+    }
+    out = value;
+    return true;
+}
+
+struct HexOption {
+    std::string text;
+    bool given() const { return !text.empty(); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Tapwright: service and production work on STi set-top-box boards over JTAG"};
+    app.require_subcommand(1);
+
+    CliOptions options;
+    std::string lptBase;
+    app.add_option("--driver", options.driver,
+                   "port backend: " + port::DriverHelp() + "\n(default: $" +
+                       std::string(port::kDriverEnvVar) + ", else " + port::DefaultDriverName() +
+                       ")");
+    app.add_option("--lpt", options.lptIndex, "parallel port: 0 = 0x378, 1 = 0x278, 2 = 0x3BC")
+        ->check(CLI::Range(0, 2));
+    app.add_option("--lpt-base", lptBase,
+                   "any other parallel-port base address in hexadecimal (PCI/PCIe cards)");
+    app.add_option("--dut", options.dut, "DUT profile index of Tapwright.ini (this run only)");
+
+    auto* cpuid = app.add_subcommand("cpuid", "read the processor's IDCODE and name it");
+
+    auto* mem = app.add_subcommand("mem", "read or write target memory through the DCU link");
+    mem->require_subcommand(1);
+    std::string memFile;
+    HexOption memStart, memSize;
+    auto* memRead = mem->add_subcommand("read", "copy a target range into FILE");
+    memRead->add_option("FILE", memFile)->required();
+    memRead->add_option("--start", memStart.text, "start address (hex)")->required();
+    memRead->add_option("--size", memSize.text, "byte count (hex)")->required();
+    auto* memWrite = mem->add_subcommand("write", "copy FILE into target memory");
+    memWrite->add_option("FILE", memFile)->required()->check(CLI::ExistingFile);
+    memWrite->add_option("--start", memStart.text, "start address (hex)")->required();
+    memWrite->add_option("--size", memSize.text, "byte count (hex; default: the file's length)");
+
+    app.add_subcommand("settings", "print the profiles and chip tables of Tapwright.ini");
+
+    CLI11_PARSE(app, argc, argv);
+
+    // The command line never changes a bench's settings file.
+    CSettings::DisableSaving();
+    port::SetPortMessageStream(stderr);
+
+    if (!lptBase.empty()) {
+        uint32_t base = 0;
+        if (!ParseHex(lptBase, base) || base == 0 || base > 0xFFFC) {
+            std::fprintf(stderr, "tapwright-cli: --lpt-base %s is not a port address (e.g. D010)\n",
+                         lptBase.c_str());
+            return 2;
+        }
+        options.lptBase = static_cast<int>(base);
+    }
+    for (HexOption* h : {&memStart, &memSize}) {
+        uint32_t v = 0;
+        if (h->given() && !ParseHex(h->text, v)) {
+            std::fprintf(stderr, "tapwright-cli: '%s' is not a hexadecimal value\n",
+                         h->text.c_str());
+            return 2;
+        }
+    }
+    uint32_t start = 0, size = 0;
+    ParseHex(memStart.text, start);
+    const bool sizeGiven = memSize.given() && ParseHex(memSize.text, size);
+
+    if (app.got_subcommand("settings")) return RunSettings(options);
+    if (*cpuid) return RunCpuId(options);
+    if (*memRead) return RunMemRead(options, memFile, start, size);
+    if (*memWrite) return RunMemWrite(options, memFile, start, sizeGiven ? &size : nullptr);
+    return 2;
+}

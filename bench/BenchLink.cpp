@@ -1,0 +1,168 @@
+// Link throughput: JTAG clocks through the whole host stack, against the virtual board and
+// against a device that does nothing, and DCU peek/poke payload rates.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "link/TargetLink.h"
+#include "port/PortTalk.h"
+#include "port/SimPortDriver.h"
+
+namespace {
+
+// Counts requests and answers every read with TDO low.
+class NullDevice final : public port::IPortDevice {
+  public:
+    bool DeviceIoControl(uint32_t code, const uint8_t*, uint32_t, uint8_t* out, uint32_t) override {
+        ++requests;
+        if (code == port::kIoctlReadPort) out[0] = 0;
+        return true;
+    }
+    uint32_t LastError() const override { return 0; }
+    uint64_t requests = 0;
+};
+
+class NullDriver final : public port::IPortDriver {
+  public:
+    const char* Name() const override { return "null"; }
+    std::unique_ptr<port::IPortDevice> OpenDevice() override {
+        auto d = std::make_unique<NullDevice>();
+        device = d.get();
+        return d;
+    }
+    port::IServiceControl* Services() override { return nullptr; }
+    NullDevice* device = nullptr;
+};
+
+// Wraps the board's device to count requests.
+class CountingDevice final : public port::IPortDevice {
+  public:
+    explicit CountingDevice(std::unique_ptr<port::IPortDevice> inner) : inner_(std::move(inner)) {}
+    bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
+                         uint32_t outLen) override {
+        ++requests;
+        return inner_->DeviceIoControl(code, in, inLen, out, outLen);
+    }
+    uint32_t LastError() const override { return inner_->LastError(); }
+    uint64_t requests = 0;
+
+  private:
+    std::unique_ptr<port::IPortDevice> inner_;
+};
+
+class CountingSimDriver final : public port::IPortDriver {
+  public:
+    CountingSimDriver() : sim_(sim::Options{}) {}
+    const char* Name() const override { return "sim"; }
+    std::unique_ptr<port::IPortDevice> OpenDevice() override {
+        auto d = std::make_unique<CountingDevice>(sim_.OpenDevice());
+        device = d.get();
+        return d;
+    }
+    port::IServiceControl* Services() override { return nullptr; }
+    CountingDevice* device = nullptr;
+
+  private:
+    port::SimPortDriver sim_;
+};
+
+void QuietLink() {
+    SetLinkSleepFunction([](uint32_t) {});
+}
+
+template <class Driver>
+Driver* OpenLink(CTargetLink& link) {
+    QuietLink();
+    auto driver = std::make_unique<Driver>();
+    Driver* raw = driver.get();
+    port::SelectPortDriver(std::move(driver));
+    link.m_nPort = 0x378;
+    link.Open(nullptr);
+    return raw;
+}
+
+void BM_ClockTap_VirtualBoard(benchmark::State& state) {
+    CTargetLink link;
+    auto* driver = OpenLink<CountingSimDriver>(link);
+    link.TapReset();
+    const uint64_t before = driver->device->requests;
+    int tdi = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(link.ClockTap(0, tdi));
+        tdi ^= 1;
+    }
+    const auto clocks = static_cast<double>(state.iterations());
+    state.counters["clocks/s"] = benchmark::Counter(clocks, benchmark::Counter::kIsRate);
+    state.counters["requests/clock"] =
+        static_cast<double>(driver->device->requests - before) / clocks;
+    link.m_nError = -1;
+    link.Close();
+}
+BENCHMARK(BM_ClockTap_VirtualBoard);
+
+void BM_ClockTap_NullDevice(benchmark::State& state) {
+    CTargetLink link;
+    auto* driver = OpenLink<NullDriver>(link);
+    const uint64_t before = driver->device->requests;
+    int tdi = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(link.ClockTap(0, tdi));
+        tdi ^= 1;
+    }
+    const auto clocks = static_cast<double>(state.iterations());
+    state.counters["clocks/s"] = benchmark::Counter(clocks, benchmark::Counter::kIsRate);
+    state.counters["requests/clock"] =
+        static_cast<double>(driver->device->requests - before) / clocks;
+    link.m_nError = -1;
+    link.Close();
+}
+BENCHMARK(BM_ClockTap_NullDevice);
+
+// The protocol's own minimum for one 256-byte message, in clocks per payload byte:
+// every link byte costs 11 clocks (start, flag, 8 data, stop) plus its acknowledge wait.
+// A poke is 5 + 256 host bytes; a peek 5 host bytes, then 1 + 256 target bytes.
+constexpr double kBitsPerByte = 11.0;
+
+void RunTransfer(benchmark::State& state, bool write) {
+    CTargetLink link;
+    auto* driver = OpenLink<CountingSimDriver>(link);
+    const uint32_t size = static_cast<uint32_t>(state.range(0));
+    std::vector<uint8_t> data(size);
+    for (uint32_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 7 + 3);
+    uint64_t clocksBefore = driver->device->requests;
+    uint64_t bytes = 0;
+    bool ok = true;
+    for (auto _ : state) {
+        ok = write ? link.WriteMemory(0xC0000000, size, data.data())
+                   : link.ReadMemory(0xC0000000, size, data.data());
+        if (!ok) break;
+        bytes += size;
+    }
+    if (!ok) state.SkipWithError("transfer failed");
+    const double requests = static_cast<double>(driver->device->requests - clocksBefore);
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.counters["requests/byte"] = requests / static_cast<double>(bytes);
+    state.counters["clocks/byte"] = requests / 4.0 / static_cast<double>(bytes);
+    const double minimum =
+        write ? (5.0 + 256.0) * kBitsPerByte / 256.0 : (5.0 + 1.0 + 256.0) * kBitsPerByte / 256.0;
+    state.counters["min clocks/byte"] = minimum;
+    // A real parallel port: about 1 us per port access.
+    state.counters["s/MiB @1us"] = requests / static_cast<double>(bytes) * 1048576.0 * 1e-6;
+    link.m_nError = -1;
+    link.Close();
+}
+
+void BM_Poke(benchmark::State& state) {
+    RunTransfer(state, true);
+}
+void BM_Peek(benchmark::State& state) {
+    RunTransfer(state, false);
+}
+BENCHMARK(BM_Poke)->Arg(64 * 1024)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Peek)->Arg(64 * 1024)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

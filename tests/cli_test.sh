@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# End-to-end checks of tapwright-cli against the virtual board: outputs and exit codes.
+set -u
+cli=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+fail=0
+check() {  # description, expected exit code, command...
+    local what=$1 want=$2; shift 2
+    "$@" >out.txt 2>err.txt
+    local got=$?
+    if [ "$got" -ne "$want" ]; then
+        echo "FAIL: $what: exit $got, expected $want"; cat out.txt err.txt; fail=1
+    fi
+}
+expect() {  # description, file, text
+    grep -qF -- "$3" "$2" || { echo "FAIL: $1: '$3' not in $2"; cat "$2"; fail=1; }
+}
+
+check "cpuid on the virtual board" 0 "$cli" --driver sim cpuid
+expect "IDCODE printed" out.txt "IDCODE : 0D4C9041"
+expect "processor named" out.txt "CPU    : STi-5508 Rev 0"
+
+check "cpuid, revision 3" 0 "$cli" --driver sim,idcode=0x3D4C9041 cpuid
+expect "revision from the top nibble" out.txt "STi-5508 Rev 3"
+
+check "cpuid with no target" 1 "$cli" --driver sim,no-target cpuid
+expect "all ones" out.txt "FFFFFFFF"
+expect "unknown processor" out.txt "Erreur ou Inconnu"
+
+TAPWRIGHT_DRIVER=sim,idcode=0x1D4C9041 check "driver from the environment" 0 "$cli" cpuid
+expect "environment honoured" out.txt "Rev 1"
+
+check "unknown backend" 2 "$cli" --driver bogus cpuid
+expect "names the valid drivers" err.txt "valid drivers are"
+
+check "refused connection" 1 "$cli" --driver remote-bitbang:127.0.0.1:1 cpuid
+expect "names the fix" err.txt "tapwright-sim --listen"
+
+check "bad hexadecimal" 2 "$cli" --driver sim mem read x.bin --start XYZ --size 10
+
+head -c 5000 /dev/urandom >image.bin
+check "mem write" 0 "$cli" --driver "sim:$work/board" mem write image.bin --start 0xC0000100
+check "mem read in a second run" 0 "$cli" --driver "sim:$work/board" mem read back.bin --start C0000100 --size 1388
+cmp -s image.bin back.bin || { echo "FAIL: memory did not survive between runs"; fail=1; }
+
+check "odd length and unaligned start" 0 "$cli" --driver "sim:$work/board" mem read odd.bin --start C0000103 --size 7
+cmp -s odd.bin <(tail -c +4 image.bin | head -c 7) || { echo "FAIL: unaligned read"; fail=1; }
+
+check "link error reported" 1 "$cli" --driver "sim,bad-header" mem read bad.bin --start C0000000 --size 10
+expect "link error text" err.txt "Erreur Pas de message Peeked"
+
+check "settings report" 0 "$cli" settings
+expect "default profile listed" out.txt "PERSO"
+[ -e Tapwright.ini ] && { echo "FAIL: the CLI wrote Tapwright.ini"; fail=1; }
+
+[ $fail -eq 0 ] && echo "cli: all checks passed"
+exit $fail
