@@ -180,6 +180,8 @@ std::string CIniFile::NewLineEnding() const {
 }
 
 void CIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    // A line break inside a value would start a line of its own on the next read.
+    value = value.substr(0, value.find_first_of("\r\n"));
     auto s = m_sectionIndex.find(Lower(section));
     if (s != m_sectionIndex.end()) {
         const Section& sec = m_sections[s->second];
@@ -199,8 +201,19 @@ void CIniFile::WriteString(std::string_view section, std::string_view key, std::
         std::string eol = NewLineEnding();
         if (m_lines[at].eol.empty()) m_lines[at].eol = eol;
         std::string text = std::string(key).append("=").append(value);
-        m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at + 1),
+        const std::size_t q = at + 1;
+        m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(q),
                        Line{std::move(text), eol});
+        // Shift the index past the new line instead of rebuilding it.
+        const std::size_t target = s->second;
+        for (Section& other : m_sections) {
+            if (other.header >= q) ++other.header;
+            if (other.end >= q) ++other.end;
+            for (auto& entry : other.keys)
+                if (entry.second >= q) ++entry.second;
+        }
+        m_sections[target].keys.emplace(Lower(key), q);
+        return;
     } else {
         std::string eol = NewLineEnding();
         if (!m_lines.empty() && m_lines.back().eol.empty()) m_lines.back().eol = eol;

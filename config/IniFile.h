@@ -37,6 +37,7 @@ class CIniFile {
     // "key=value" with `value` exactly as given (callers add the leading blank). An existing
     // key keeps its line and everything up to its '='; a new one goes after the last non-blank
     // line of its section; a new section goes at the end. New lines use the file's line ending.
+    // A value is cut at its first line break.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
 
     std::string Text() const;

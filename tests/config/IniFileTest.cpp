@@ -81,6 +81,10 @@ TEST(IniFileWrite, ReplacesInPlaceAndKeepsEverythingElse) {
               "; header comment\n[S]\n  Key = new\nother line\nAdded= 1\n\n[T]\nX=1\n"
               "[U]\nNew= 2\n");
     EXPECT_EQ(ini.GetString("U", "New", "", 32), "2");
+
+    ini.WriteString("T", "X", " two\r\n[S]\nKey=evil");
+    EXPECT_EQ(ini.GetString("T", "X", "", 32), "two");
+    EXPECT_EQ(ini.GetString("S", "Key", "", 32), "new");
 }
 
 TEST(IniFileWrite, KeepsTheFilesLineEnding) {
