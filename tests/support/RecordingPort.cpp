@@ -15,6 +15,10 @@ class RecordingPortDevice final : public port::IPortDevice {
         request.code = code;
         if (in != nullptr && inLen >= 2) request.port = static_cast<uint16_t>(in[0] | in[1] << 8);
         bool ok = true;
+        if (code == port::kIoctlReadPort) {
+            if (driver_.beforeRead) driver_.beforeRead(driver_.readCount);
+            ++driver_.readCount;
+        }
         if (code == port::kIoctlWritePort && inLen == 3) request.value = in[2];
         if (inner_) {
             ok = inner_->DeviceIoControl(code, in, inLen, out, outLen);

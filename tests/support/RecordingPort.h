@@ -49,6 +49,10 @@ class RecordingPortDriver final : public port::IPortDriver {
     int idleTdo = 0;
     // When set, answers the reads the script does not (instead of idleTdo).
     std::function<int()> tdoSource;
+    // Called before every status read is served, with the number of reads so far: lets a
+    // test change the board in the middle of a transfer.
+    std::function<void(uint64_t)> beforeRead;
+    uint64_t readCount = 0;
 
     void Clear() { requests.clear(); }
     void ScriptTdo(const std::vector<int>& bits) { tdoScript.assign(bits.begin(), bits.end()); }
