@@ -36,7 +36,7 @@ constexpr const char* kServiceBinaryPath = "system32\\drivers\\PortTalk.sys";
 
 // The check-install-open cycle gives up after this many rounds when the service still
 // cannot be opened for an unexpected reason.
-constexpr int kServiceOpenAttempts = 3;
+constexpr int kServiceOpenAttempts = 2;
 
 port::IServiceControl* Services() {
     return g_driver ? g_driver->Services() : nullptr;

@@ -48,6 +48,7 @@ class PortTalkServices final : public IServiceControl {
 
     bool SystemDirectory(std::string& out, size_t maxLen) override {
         char path[MAX_PATH] = {};
+        if (maxLen > sizeof path) maxLen = sizeof path;
         const UINT n = GetSystemDirectoryA(path, static_cast<UINT>(maxLen));
         // A longer directory returns the size it needs and leaves the buffer untouched.
         if (n == 0 || n >= maxLen) return false;
