@@ -231,9 +231,7 @@ void Board::WriteWord(uint32_t addr, uint32_t value) {
     memory_.Poke(addr, b, 4);
 }
 
-void Board::WriteData(uint8_t value) {
-    const uint8_t changed = static_cast<uint8_t>(value ^ data_);
-    data_ = value;
+void Board::PinsChanged(uint8_t value, uint8_t changed) {
     if ((changed & kReset) && !(value & kReset)) link_.Reset();  // system reset asserted
     if (!(value & kTrst)) {
         if (tap_ != kTestLogicReset) EnterTestLogicReset();

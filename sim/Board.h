@@ -38,7 +38,11 @@ class Board {
     // Pin level entry points. Data register bits: D0 TMS, D1 TCK, D2 TDI, D3 nTRST, D4 nRESET.
     // Status register: bit 4 is TDO (not inverted). These are on the per-clock path: no
     // allocation, no formatting, no locking.
-    void WriteData(uint8_t value);
+    void WriteData(uint8_t value) {
+        const uint8_t changed = static_cast<uint8_t>(value ^ data_);
+        data_ = value;
+        if (changed != 0) PinsChanged(value, changed);
+    }
     uint8_t ReadData() const { return data_; }
     uint8_t ReadStatus() const {
         switch (options_.tdo) {
@@ -97,6 +101,7 @@ class Board {
     static constexpr uint8_t kIrDcuLink = 16;
 
   private:
+    void PinsChanged(uint8_t value, uint8_t changed);
     void Rising(uint8_t pins);
     void Falling();
     void EnterTestLogicReset();
