@@ -282,6 +282,26 @@ TEST_F(LinkBoardTest, TargetFallingSilentMidReplyGives104WithPartialCount) {
     EXPECT_EQ(StatusCount(), 1u);
 }
 
+// Sending while the target is still replying: the byte is resynced and resent whole or
+// fails; either way the next session drains the line and works.
+TEST_F(LinkBoardTest, SendingIntoAReplyResyncsAndTheNextSessionRecovers) {
+    ASSERT_TRUE(OpenBoard());
+    const auto data = Pattern(16, 5);
+    board().WriteBytes(kRam, data.data(), data.size());
+    ASSERT_TRUE(link.BeginSession());
+    for (uint8_t b : {uint8_t{0x11}, uint8_t{0x00}, uint8_t{0x00}, uint8_t{0x00}, uint8_t{0x80}}) {
+        ASSERT_TRUE(link.SendByte(b));
+    }
+    const uint64_t before = board().Clocks();
+    link.SendByte(0x00);  // the 16-byte reply is on its way
+    EXPECT_LT(board().Clocks() - before, 200u);
+    link.EndSession();
+    std::vector<uint8_t> back(16);
+    EXPECT_TRUE(link.ReadMemory(kRam, 16, back.data()));
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(Backdoor(kRam, 16), data);
+}
+
 TEST_F(LinkBoardTest, NoisyLinkNeverReturnsWrongDataAsSuccess) {
     for (int seed = 1; seed <= 6; ++seed) {
         ASSERT_TRUE(OpenBoard(",noise=0.5,seed=" + std::to_string(seed)));
