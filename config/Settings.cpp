@@ -32,7 +32,12 @@ constexpr uint32_t kDefaultEmi[16] = {0x0000, 0x0000, 0x0000, 0x0000, 0x2F91, 0x
                                       0x50E0, 0x0001, 0x07F1, 0x4E50, 0x0000, 0x0000,
                                       0x06D1, 0x4000, 0x4005, 0x0000};
 
-__attribute__((format(printf, 1, 2))) std::string Fmt(const char* format, ...) {
+#ifdef __MINGW32__
+#define TAPWRIGHT_PRINTF_FORMAT gnu_printf  // MinGW's plain printf checking is the MS flavour
+#else
+#define TAPWRIGHT_PRINTF_FORMAT printf
+#endif
+__attribute__((format(TAPWRIGHT_PRINTF_FORMAT, 1, 2))) std::string Fmt(const char* format, ...) {
     char buf[256];
     va_list args;
     va_start(args, format);
