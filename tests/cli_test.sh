@@ -2,6 +2,7 @@
 # End-to-end checks of tapwright-cli against the virtual board: outputs and exit codes.
 set -u
 cli=$1
+sim=${2:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -54,6 +55,21 @@ expect "link error text" err.txt "Erreur Pas de message Peeked"
 check "settings report" 0 "$cli" settings
 expect "default profile listed" out.txt "PERSO"
 [ -e Tapwright.ini ] && { echo "FAIL: the CLI wrote Tapwright.ini"; fail=1; }
+
+if [ -n "$sim" ]; then
+    # Our own host through the remote_bitbang backend, against the board served on loopback.
+    "$sim" --listen 0 >listen.txt 2>&1 &
+    server=$!
+    port=""
+    for _ in $(seq 50); do
+        port=$(grep -o '127.0.0.1:[0-9]*' listen.txt | head -1 | cut -d: -f2)
+        [ -n "$port" ] && break
+        sleep 0.1
+    done
+    check "cpuid over remote_bitbang" 0 timeout 60 "$cli" --driver "remote-bitbang:127.0.0.1:$port" cpuid
+    expect "IDCODE over remote_bitbang" out.txt "IDCODE : 0D4C9041"
+    kill "$server" 2>/dev/null; wait "$server" 2>/dev/null
+fi
 
 [ $fail -eq 0 ] && echo "cli: all checks passed"
 exit $fail
