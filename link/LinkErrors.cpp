@@ -32,6 +32,8 @@ std::string LinkErrorText(int id) {
             return "Erreur Allocation mémoire";
         case kErrFlashWrite:
             return "Erreur Ecriture FLASH";
+        case kErrTrapBuffer:
+            return "Erreur Taille tampon Trap invalide";
         default:
             return {};
     }

@@ -21,6 +21,7 @@ enum : int {
     kErrLinkBusy = 114,
     kErrAllocation = 115,
     kErrFlashWrite = 116,
+    kErrTrapBuffer = 117,
 };
 
 // The text of a LinkError code (UTF-8), empty for codes without one.

@@ -128,6 +128,7 @@ uint32_t CTargetLink::Open(ILinkObserver* observer) {
     m_bSession = false;
     m_bTrapReady = false;
     m_bVectorsSaved = false;
+    m_bTrapLoaded = false;
 
     const uint32_t result = OpenPortDriver();
     if (m_pTrace != nullptr) std::fclose(m_pTrace);  // reopened: start a fresh, empty trace
@@ -153,10 +154,4 @@ void CTargetLink::Close() {
         std::fclose(m_pTrace);
         m_pTrace = nullptr;
     }
-}
-
-bool CTargetLink::ExitTrap() {
-    // Placeholder until the trap handler protocol lands: no handler is ever loaded yet, so
-    // there is no trap mode to leave.
-    return true;
 }

@@ -1,10 +1,12 @@
 // The program's single channel to the target: the JTAG adapter on the parallel port, the
-// TAP sequences, the DCU byte link with block peek and poke, and (next) the trap handler.
+// TAP sequences, the DCU byte link with block peek and poke, and the trap handler with the
+// device commands it carries out.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
+#include "link/FlashCommandSet.h"
 #include "link/LinkObserver.h"
 
 // Fixed DCU and target addresses.
@@ -15,6 +17,48 @@ constexpr uint32_t kEmiBase = 0x2000;
 constexpr uint32_t kEmiWords = 16;
 constexpr uint32_t kTrapVectorAddr = 0x80000040;
 constexpr uint32_t kTrapVectorBytes = 16;
+
+// DCU control values and status bits of trap mode.
+constexpr uint32_t kDcuPrepare = 0xFFFFFFFF;
+constexpr uint32_t kDcuStartTrap = 0x20000000;
+constexpr uint32_t kDcuTrapRunning = 0x60000;
+constexpr uint32_t kDcuTrapLeft = 0xC00000;
+
+// Parameter-block slot offsets from the handler's workspace.
+constexpr uint32_t kSlotCommand = 0;
+constexpr uint32_t kSlotAccessAddress = 92;
+constexpr uint32_t kSlotAccessData = 96;
+constexpr uint32_t kSlotCount = 100;
+constexpr uint32_t kSlotOffset = 104;
+constexpr uint32_t kSlotFlashAddress = 108;
+constexpr uint32_t kSlotDeviceSize = 112;
+constexpr uint32_t kSlotBusWidth = 116;
+constexpr uint32_t kSlotAlgorithm = 120;
+constexpr uint32_t kSlotTopBoot = 124;
+constexpr uint32_t kSlotWordMode = 128;
+constexpr uint32_t kSlotFlashStatus = 132;
+constexpr uint32_t kSlotParam0 = 140;  // Param0..Param8 follow, 4 bytes apart
+
+// Trap handler command codes.
+constexpr uint32_t kTrapLeave = 0x2;
+constexpr uint32_t kTrapGo = 0x10;
+constexpr uint32_t kTrapRead8 = 0x20;
+constexpr uint32_t kTrapWrite8 = 0x40;
+constexpr uint32_t kTrapRead16 = 0x80;
+constexpr uint32_t kTrapWrite16 = 0x100;
+constexpr uint32_t kTrapRead32 = 0x200;
+constexpr uint32_t kTrapWrite32 = 0x400;
+constexpr uint32_t kTrapMemStart = 0x800;
+constexpr uint32_t kTrapProcId = 0x1000;
+constexpr uint32_t kTrapReboot = 0x2000;
+constexpr uint32_t kTrapProgram = 0x4000;  // flash program chunk; EEPROM write chunk
+constexpr uint32_t kTrapErase = 0x8000;    // flash erase; EEPROM read chunk
+
+// Completion waits, in polls of the command word.
+constexpr uint32_t kPollsAccess = 64;
+constexpr uint32_t kPollsErase = 0xFFFFFF;
+constexpr uint32_t kPollsEepromRead = 5000;
+constexpr uint32_t kPollsEepromWrite = 50000;
 
 // JTAG instructions.
 constexpr uint32_t kIrLength = 5;
@@ -73,10 +117,27 @@ class CTargetLink {
     bool SaveTrapVectors(uint8_t* out);
     bool RestoreTrapVectors(const uint8_t* block);
 
-    // --- Trap handler ---
-    // Leaves trap mode. Completed together with the trap handler protocol; until then it
-    // sends nothing and reports success.
+    // --- Trap handler protocol (inside a session the caller opens) ---
+    bool LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t offset);
+    bool WaitTrapReady(uint32_t polls);
+    // out may be null; command is one of the six width codes.
+    bool TrapAccess(uint32_t address, uint32_t value, uint32_t* out, uint32_t command);
     bool ExitTrap();
+
+    // --- Trap device commands (each in its own session) ---
+    bool ReadFlashId(uint32_t base, uint32_t width, uint32_t& maker, uint32_t& device,
+                     const FlashCommandSet& cmd);
+    bool SetFlashParameters(uint32_t width, uint32_t size, uint32_t algorithm, uint32_t topBoot,
+                            uint32_t wordMode, const FlashCommandSet& cmd);
+    bool EraseFlash(uint32_t base);
+    bool ProgramFlash(uint32_t address, uint32_t length, const uint8_t* data);
+    bool SetupEeprom(uint32_t scc, uint32_t pio);
+    bool ReadEeprom(uint32_t eeAddress, uint32_t length, uint8_t* buffer);
+    bool WriteEeprom(uint32_t eeAddress, uint32_t length, const uint8_t* data);
+    bool ReadMemStart(uint32_t& out);
+    bool ReadProcId(uint32_t& out);
+    bool Reboot();
+    bool Go(uint32_t address);
 
     // Fields, in the design's order. Public: the main window sets the port and the profile's
     // trap addresses, and tests look at the link's state.
@@ -134,8 +195,18 @@ class CTargetLink {
     bool PeekRange(uint32_t address, uint32_t length, uint8_t* buffer, bool report, uint32_t& done);
     void ReportChunk(uint32_t lastAddress, uint32_t done);
 
+    void ComputeSlots(uint32_t paramBlock);
+    // A handler's slots exist only once a load has written a vector block in this run.
+    bool RequireSlots();
+    // A trap buffer size that would never advance or split words is refused up front.
+    bool CheckTrapBuffer();
+    bool RunCommand(uint32_t command, uint32_t& out);
+    bool EepromTransfer(uint32_t eeAddress, uint32_t length, uint8_t* in, const uint8_t* out);
+
     // Set by Open, cleared by Close: a second Close (at exit) then does nothing at all.
     bool m_bOpen = false;
+    // A load wrote the vector block in this run, so the slot addresses point at a handler.
+    bool m_bTrapLoaded = false;
 };
 
 extern CTargetLink g_link;

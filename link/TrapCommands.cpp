@@ -1,0 +1,260 @@
+// Device commands carried out by a loaded trap handler: flash identification, parameters,
+// erase and programming, the I2C EEPROM, MemStart, ProcID, reboot and GO. Each runs in its
+// own link session.
+#include <algorithm>
+#include <cstdio>
+
+#include "link/LinkErrors.h"
+#include "link/TargetLink.h"
+
+namespace {
+
+// Processors whose EEPROM controller wants 2 in Param7 (revision nibble ignored).
+bool UsesShortI2cDivider(uint32_t procId) {
+    const uint32_t id = procId & 0x0FFFFFFF;
+    return id == 0x0D402041 || id == 0x0D415041;
+}
+
+void ShowHexAddress(ILinkObserver* observer, uint32_t address) {
+    if (observer == nullptr) return;
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(address));
+    observer->ShowAddress(text);
+}
+
+}  // namespace
+
+bool CTargetLink::RequireSlots() {
+    if (m_bTrapLoaded) return true;
+    m_nError = kErrTrapNotRunning;
+    return false;
+}
+
+bool CTargetLink::CheckTrapBuffer() {
+    if (m_nBufferSize == 0 || m_nBufferSize % 4 != 0) {
+        m_nError = kErrTrapBuffer;
+        return false;
+    }
+    return true;
+}
+
+bool CTargetLink::ReadFlashId(uint32_t base, uint32_t width, uint32_t& maker, uint32_t& device,
+                              const FlashCommandSet& cmd) {
+    if (!RequireSlots()) return false;
+    if (!BeginSession()) {
+        EndSession();
+        return false;
+    }
+    uint32_t write = kTrapWrite16;
+    uint32_t read = kTrapRead16;
+    uint32_t unlock1 = 0xAAA;
+    uint32_t unlock2 = 0x1554;
+    uint32_t step = 2;
+    if (width == 8) {
+        write = kTrapWrite8;
+        read = kTrapRead8;
+        unlock1 = 0x555;
+        unlock2 = 0xAAA;
+        step = 1;
+    } else if (width == 32) {
+        write = kTrapWrite32;
+        read = kTrapRead32;
+        unlock1 = 0x1554;
+        unlock2 = 0x2AA8;
+        step = 4;
+    }
+    uint32_t newMaker = 0;
+    uint32_t newDevice = 0;
+    const bool ok =
+        TrapAccess(base, cmd[3], nullptr, write) && TrapAccess(base, cmd[4], nullptr, write) &&
+        TrapAccess(base | unlock1, cmd[0], nullptr, write) &&
+        TrapAccess(base | unlock2, cmd[1], nullptr, write) &&
+        TrapAccess(base | unlock1, cmd[2], nullptr, write) &&
+        TrapAccess(base, 0, &newMaker, read) && TrapAccess(base + step, 0, &newDevice, read) &&
+        TrapAccess(base, cmd[3], nullptr, write) && TrapAccess(base, cmd[4], nullptr, write);
+    EndSession();
+    // Codes from a half-run sequence would name a chip that was never read.
+    if (!ok) return false;
+    maker = newMaker;
+    device = newDevice;
+    return true;
+}
+
+bool CTargetLink::SetFlashParameters(uint32_t width, uint32_t size, uint32_t algorithm,
+                                     uint32_t topBoot, uint32_t wordMode,
+                                     const FlashCommandSet& cmd) {
+    if (!RequireSlots()) return ReportError();
+    if (BeginSession()) {
+        const uint32_t writes[][2] = {
+            {m_nSlotDeviceSize, size}, {m_nSlotAlgorithm, algorithm}, {m_nSlotTopBoot, topBoot},
+            {m_nSlotBusWidth, width},  {m_nSlotWordMode, wordMode},   {m_nSlotParam[0], cmd[0]},
+            {m_nSlotParam[1], cmd[1]}, {m_nSlotParam[2], cmd[3]},     {m_nSlotParam[3], cmd[5]},
+            {m_nSlotParam[4], cmd[6]}, {m_nSlotParam[5], cmd[7]},     {m_nSlotParam[8], cmd[8]},
+            {m_nSlotParam[6], cmd[9]}, {m_nSlotParam[7], cmd[10]},
+        };
+        for (const auto& w : writes) {
+            if (!PokeWord(w[0], w[1])) break;
+        }
+    }
+    EndSession();
+    return ReportError();
+}
+
+bool CTargetLink::EraseFlash(uint32_t base) {
+    if (!RequireSlots()) return ReportError();
+    if (BeginSession()) {
+        uint32_t status = 0;
+        if (PokeWord(m_nSlotFlashAddress, base) && PokeWord(m_nSlotCommand, kTrapErase) &&
+            WaitTrapReady(kPollsErase) && PeekWord(m_nSlotFlashStatus, status) &&
+            (status & 0x80808080) != 0x80808080) {
+            m_nError = kErrFlashErase;
+        }
+    }
+    EndSession();
+    return ReportError();
+}
+
+bool CTargetLink::ProgramFlash(uint32_t address, uint32_t length, const uint8_t* data) {
+    m_nLastCount = 0;
+    if (!RequireSlots() || !CheckTrapBuffer()) return ReportError();
+    if (data == nullptr && length != 0) {
+        m_nError = kErrUnknown;
+        return ReportError();
+    }
+    const bool report = m_bProgressFlash && m_pObserver != nullptr;
+    if (report) m_pObserver->StartProgress(length);
+    uint32_t done = 0;
+    if (BeginSession() && PokeWord(m_nSlotFlashAddress, address)) {
+        uint32_t left = length;
+        while (left > 0) {
+            uint32_t chunk = std::min(left, m_nBufferSize);
+            uint32_t unprogrammed = 0;
+            if (!PokeBlock(m_nBufferAddr, chunk, data + done) ||
+                !PokeWord(m_nSlotAccessAddress, m_nBufferAddr) || !PokeWord(m_nSlotOffset, done) ||
+                !PokeWord(m_nSlotCount, chunk) || !PokeWord(m_nSlotCommand, kTrapProgram) ||
+                !WaitTrapReady(kPollsAccess) || !PeekWord(m_nSlotCount, unprogrammed)) {
+                break;
+            }
+            bool last = false;
+            if (unprogrammed != 0) {
+                // More left over than was sent would be nonsense: count none of it.
+                chunk = unprogrammed < chunk ? chunk - unprogrammed : 0;
+                m_nError = kErrFlashWrite;
+                last = true;
+            }
+            left -= chunk;
+            done += chunk;
+            if (report) {
+                ShowHexAddress(m_pObserver, address + done - 1);
+                m_pObserver->SetProgress(done);
+            }
+            if (last) break;
+        }
+    }
+    EndSession();
+    if (report) m_pObserver->StartProgress(0);
+    m_nLastCount = done;
+    return ReportError();
+}
+
+bool CTargetLink::SetupEeprom(uint32_t scc, uint32_t pio) {
+    uint32_t id = 0;
+    if (ReadProcId(id) && BeginSession()) {
+        const uint32_t divider = UsesShortI2cDivider(id) ? 2 : 4;
+        (void)(PokeWord(m_nSlotParam[6], 1) && PokeWord(m_nSlotParam[7], divider) &&
+               PokeWord(m_nSlotParam[4], scc) && PokeWord(m_nSlotParam[5], pio));
+    }
+    EndSession();
+    return ReportError();
+}
+
+// One EEPROM transfer in buffer-sized chunks: in != null reads into it (command 0x8000),
+// otherwise out is written (command 0x4000).
+bool CTargetLink::EepromTransfer(uint32_t eeAddress, uint32_t length, uint8_t* in,
+                                 const uint8_t* out) {
+    if (!RequireSlots() || !CheckTrapBuffer()) return ReportError();
+    if ((in == nullptr && out == nullptr) && length != 0) {
+        m_nError = kErrUnknown;
+        return ReportError();
+    }
+    const bool reading = in != nullptr;
+    if (m_pObserver != nullptr) m_pObserver->StartProgress(length);
+    if (BeginSession() && PokeWord(m_nSlotParam[0], 0xA0)) {
+        uint32_t done = 0;
+        while (done < length) {
+            const uint32_t chunk = std::min(length - done, m_nBufferSize);
+            if (!reading && !PokeBlock(m_nBufferAddr, chunk, out + done)) break;
+            if (!PokeWord(m_nSlotParam[3], m_nBufferAddr) ||
+                !PokeWord(m_nSlotParam[1], eeAddress + done) || !PokeWord(m_nSlotParam[2], chunk) ||
+                !PokeWord(m_nSlotCommand, reading ? kTrapErase : kTrapProgram) ||
+                !WaitTrapReady(reading ? kPollsEepromRead : kPollsEepromWrite)) {
+                break;
+            }
+            if (reading && !PeekBlock(m_nBufferAddr, chunk, in + done)) break;
+            done += chunk;
+            ShowHexAddress(m_pObserver, eeAddress + done - 1);
+            if (m_pObserver != nullptr) m_pObserver->SetProgress(done);
+        }
+    }
+    EndSession();
+    if (m_pObserver != nullptr) m_pObserver->StartProgress(0);
+    return ReportError();
+}
+
+bool CTargetLink::ReadEeprom(uint32_t eeAddress, uint32_t length, uint8_t* buffer) {
+    if (buffer == nullptr && length != 0) {
+        m_nError = kErrUnknown;
+        return ReportError();
+    }
+    return EepromTransfer(eeAddress, length, buffer, nullptr);
+}
+
+bool CTargetLink::WriteEeprom(uint32_t eeAddress, uint32_t length, const uint8_t* data) {
+    if (data == nullptr && length != 0) {
+        m_nError = kErrUnknown;
+        return ReportError();
+    }
+    return EepromTransfer(eeAddress, length, nullptr, data);
+}
+
+bool CTargetLink::RunCommand(uint32_t command, uint32_t& out) {
+    if (!RequireSlots()) return false;
+    uint32_t word = 0;
+    const bool ok = BeginSession() && PokeWord(m_nSlotCommand, command) &&
+                    WaitTrapReady(kPollsAccess) && PeekWord(m_nSlotAccessData, word);
+    EndSession();
+    if (ok) out = word;
+    return ok;
+}
+
+bool CTargetLink::ReadMemStart(uint32_t& out) {
+    return RunCommand(kTrapMemStart, out);
+}
+
+bool CTargetLink::ReadProcId(uint32_t& out) {
+    return RunCommand(kTrapProcId, out);
+}
+
+bool CTargetLink::Reboot() {
+    if (!RequireSlots()) return false;
+    const bool ok = BeginSession() && RestoreTrapVectors(m_savedVectors) &&
+                    PokeWord(m_nSlotCommand, kTrapReboot);
+    if (ok) {
+        m_bVectorsSaved = false;
+        m_bTrapReady = false;
+    }
+    EndSession();
+    return ok;
+}
+
+bool CTargetLink::Go(uint32_t address) {
+    if (!RequireSlots()) return false;
+    const bool ok = BeginSession() && PokeWord(m_nSlotAccessAddress, address) &&
+                    PokeWord(m_nSlotCommand, kTrapGo);
+    if (ok) {
+        m_bVectorsSaved = false;
+        m_bTrapReady = false;
+    }
+    EndSession();
+    return ok;
+}

@@ -1,0 +1,143 @@
+// The trap handler protocol: download and start, the completion handshake on the command
+// word, width accesses through the handler, and leaving trap mode.
+//
+// Trap vector block at 0x80000040: {0, 0x80000000, parameter block, entry}. The handler
+// writes 1 into Command when ready or done; the host answers with 0.
+#include "link/LinkErrors.h"
+#include "link/TargetLink.h"
+
+namespace {
+
+void PutLe32(uint8_t* b, uint32_t v) {
+    b[0] = static_cast<uint8_t>(v);
+    b[1] = static_cast<uint8_t>(v >> 8);
+    b[2] = static_cast<uint8_t>(v >> 16);
+    b[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// A failure already shown by a transfer keeps its -1; only a quiet failure gets the code.
+void SetErrorIfQuiet(int32_t& error, int32_t code) {
+    if (error == kErrNone) error = code;
+}
+
+}  // namespace
+
+void CTargetLink::ComputeSlots(uint32_t paramBlock) {
+    m_nSlotCommand = paramBlock + kSlotCommand;
+    m_nSlotAccessAddress = paramBlock + kSlotAccessAddress;
+    m_nSlotAccessData = paramBlock + kSlotAccessData;
+    m_nSlotCount = paramBlock + kSlotCount;
+    m_nSlotOffset = paramBlock + kSlotOffset;
+    m_nSlotFlashAddress = paramBlock + kSlotFlashAddress;
+    m_nSlotDeviceSize = paramBlock + kSlotDeviceSize;
+    m_nSlotBusWidth = paramBlock + kSlotBusWidth;
+    m_nSlotAlgorithm = paramBlock + kSlotAlgorithm;
+    m_nSlotTopBoot = paramBlock + kSlotTopBoot;
+    m_nSlotWordMode = paramBlock + kSlotWordMode;
+    m_nSlotFlashStatus = paramBlock + kSlotFlashStatus;
+    for (uint32_t i = 0; i < 9; ++i) m_nSlotParam[i] = paramBlock + kSlotParam0 + 4 * i;
+}
+
+bool CTargetLink::LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t offset) {
+    m_bVectorsSaved = false;
+    m_bTrapReady = false;
+    bool ok = WriteDcuControl(kDcuPrepare) && WriteDcuControl(0) && SaveDcuSnapshot();
+    if (ok) {
+        WriteEmiConfig();
+        if (image == nullptr) {
+            m_nError = kErrAllocation;
+            ok = false;
+        } else {
+            ok = PokeBlock(m_nTrapBase + offset, size, image);
+        }
+    }
+    if (ok) {
+        m_trapVectors[0] = 0;
+        m_trapVectors[1] = 0x80000000;
+        m_trapVectors[2] = m_nParamBlock;
+        m_trapVectors[3] = m_nTrapBase;
+        uint8_t block[kTrapVectorBytes];
+        for (uint32_t i = 0; i < 4; ++i) PutLe32(block + 4 * i, m_trapVectors[i]);
+        ok = SaveTrapVectors(m_savedVectors) && WriteTrapVectors(block);
+    }
+    if (ok) {
+        ComputeSlots(m_trapVectors[2]);
+        m_bTrapLoaded = true;
+        uint32_t status = 0;
+        ok = ReadDcuStatus(status, 0);
+        if (ok) m_dcuSnapshot[(kDcuControl - kDcuBase) / 4] = status;
+        // A handler already running (a second load while the first still serves) is reused
+        // as it is: no start and no readiness wait.
+        const bool running = (status & kDcuTrapRunning) == kDcuTrapRunning;
+        if (ok && !running) {
+            ok = WriteDcuControl(kDcuStartTrap);
+            if (ok && !ReadDcuStatus(status, kDcuTrapRunning)) {
+                SetErrorIfQuiet(m_nError, kErrTrapNotRunning);
+                ok = false;
+            }
+            if (ok) WaitTrapReady(kPollsAccess);
+        }
+    }
+    const bool result = ReportError();
+    m_bTrapReady = result;
+    return result;
+}
+
+bool CTargetLink::WaitTrapReady(uint32_t polls) {
+    for (uint32_t i = 0; i < polls; ++i) {
+        uint32_t word = 0;
+        if (!PeekWord(m_nSlotCommand, word)) return false;
+        if (word == 1) return PokeWord(m_nSlotCommand, 0);
+    }
+    m_nError = kErrTrapNotReady;
+    return false;
+}
+
+bool CTargetLink::TrapAccess(uint32_t address, uint32_t value, uint32_t* out, uint32_t command) {
+    uint32_t status = 0;
+    if (!ReadDcuStatus(status, 0)) return ReportError();
+    if (status != kDcuTrapRunning) {
+        m_nError = kErrTrapNotRunning;
+        return ReportError();
+    }
+    bool ok = false;
+    switch (command) {
+        case kTrapRead8:
+        case kTrapRead16:
+        case kTrapRead32:
+            ok = PokeWord(m_nSlotAccessAddress, address);
+            break;
+        case kTrapWrite8:
+        case kTrapWrite16:
+        case kTrapWrite32:
+            // A zero value leaves AccessData as it is: the handler then writes whatever the
+            // slot holds, which the callers arrange to be what they want.
+            ok = PokeWord(m_nSlotAccessAddress, address) &&
+                 (value == 0 || PokeWord(m_nSlotAccessData, value));
+            break;
+        default:
+            m_nError = kErrTrapCommand;
+            return ReportError();
+    }
+    ok = ok && PokeWord(m_nSlotCommand, command) && WaitTrapReady(kPollsAccess);
+    if (ok && out != nullptr) {
+        uint32_t word = 0;
+        ok = PeekWord(m_nSlotAccessData, word);
+        if (ok) {
+            if (command == kTrapRead8) word &= 0xFF;
+            if (command == kTrapRead16) word &= 0xFFFF;
+            *out = word;
+        }
+    }
+    return ReportError();
+}
+
+bool CTargetLink::ExitTrap() {
+    // Nothing was loaded in this run: there is no parameter block to command, and target
+    // address 0 must not receive a leave command.
+    if (!m_bTrapLoaded) return ReportError();
+    PokeWord(m_trapVectors[2] + kSlotCommand, kTrapLeave);
+    uint32_t status = 0;
+    if (!ReadDcuStatus(status, kDcuTrapLeft)) SetErrorIfQuiet(m_nError, kErrTrapEnd);
+    return ReportError();
+}
