@@ -226,8 +226,9 @@ class RemoteBitbangDevice final : public IPortDevice {
 }  // namespace
 
 INetOs& RealNetOs() {
-    static RealNet net;
-    return net;
+    // Never destroyed: a device still open at exit flushes through it after main returns.
+    static RealNet* net = new RealNet;
+    return *net;
 }
 
 RemoteBitbangDriver::RemoteBitbangDriver(std::string host, uint16_t port, INetOs& net)

@@ -85,8 +85,9 @@ class RealOs final : public IPosixOs {
 }  // namespace
 
 IPosixOs& RealPosixOs() {
-    static RealOs os;
-    return os;
+    // Never destroyed: a device still open at exit releases its port through it.
+    static RealOs* os = new RealOs;
+    return *os;
 }
 
 }  // namespace port
