@@ -14,6 +14,28 @@ constexpr uint32_t kIoctlWritePort = 0x9C402414;
 // (the caller passes the same buffer as input and output).
 constexpr uint32_t kIoctlReadPort = 0x9C402410;
 
+// A request checked against the two the seam takes.
+struct PortRequest {
+    bool write;
+    uint16_t address;
+};
+
+constexpr uint32_t kErrorInvalidFunction = 1;
+constexpr uint32_t kErrorInvalidParameter = 87;
+
+// 0 when the request is one of the two with its exact buffer sizes, else the Windows error code
+// the driver would give. Inline: it is on the per-clock path of every backend.
+inline uint32_t DecodePortRequest(uint32_t code, const uint8_t* in, uint32_t inLen,
+                                  const uint8_t* out, uint32_t outLen, PortRequest& request) {
+    if (code != kIoctlWritePort && code != kIoctlReadPort) return kErrorInvalidFunction;
+    request.write = code == kIoctlWritePort;
+    if (in == nullptr) return kErrorInvalidParameter;
+    if (request.write ? inLen != 3 : (inLen != 2 || out == nullptr || outLen != 1))
+        return kErrorInvalidParameter;
+    request.address = static_cast<uint16_t>(in[0] | (in[1] << 8));
+    return 0;
+}
+
 // An opened port device (what a handle to "\\.\PortTalk" is on Windows).
 //
 // Contract: every backend accepts exactly the two requests above, with exactly those buffer
@@ -22,7 +44,7 @@ constexpr uint32_t kIoctlReadPort = 0x9C402410;
 // call returns false and LastError() gives a system error code for the message line.
 // DeviceIoControl is on the per-clock path: it must not allocate, format or lock.
 class IPortDevice {
-public:
+  public:
     virtual ~IPortDevice() = default;
     virtual bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
                                  uint32_t outLen) = 0;
@@ -33,19 +55,19 @@ public:
 // used to install and start the driver. Results are Windows error codes (0 = success), so
 // every backend keeps the same messages and order of attempts.
 class IServiceControl {
-public:
+  public:
     virtual ~IServiceControl() = default;
-    virtual uint32_t OpenManager() = 0;                            // OpenSCManagerA
+    virtual uint32_t OpenManager() = 0;                                 // OpenSCManagerA
     virtual bool SystemDirectory(std::string& out, size_t maxLen) = 0;  // GetSystemDirectoryA
-    virtual bool FileReadable(const std::string& path) = 0;        // fopen(path, "r")
+    virtual bool FileReadable(const std::string& path) = 0;             // fopen(path, "r")
     virtual bool CopyDriverFile(const std::string& from, const std::string& to) = 0;  // CopyFileA
     virtual uint32_t CreateDriverService(const std::string& name, const std::string& display,
                                          uint32_t access, uint32_t type, uint32_t start,
                                          uint32_t errorControl,
                                          const std::string& binaryPath) = 0;  // CreateServiceA
     virtual uint32_t OpenDriverService(const std::string& name, uint32_t access) = 0;
-    virtual uint32_t StartDriverService() = 0;                     // StartServiceA
-    virtual void CloseDriverService() = 0;                         // CloseServiceHandle
+    virtual uint32_t StartDriverService() = 0;  // StartServiceA
+    virtual void CloseDriverService() = 0;      // CloseServiceHandle
     // Appended to the system directory to name the installed driver file.
     virtual std::string DriverFileSuffix() const { return "\\Drivers\\PortTalk.sys"; }
 };
@@ -55,7 +77,7 @@ public:
 // if the backend knows a better one than the generic message, is in LastOpenError().
 // Services() may return null for backends with nothing to install (remote, virtual board).
 class IPortDriver {
-public:
+  public:
     virtual ~IPortDriver() = default;
     virtual const char* Name() const = 0;
     virtual std::unique_ptr<IPortDevice> OpenDevice() = 0;

@@ -20,9 +20,7 @@ namespace port {
 
 namespace {
 
-constexpr uint32_t kErrorInvalidFunction = 1;
 constexpr uint32_t kErrorInvalidData = 13;
-constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorConnectionReset = 10054;  // WSAECONNRESET, also used on Linux
 constexpr int kIoTimeoutSeconds = 5;
 
@@ -139,14 +137,12 @@ class RemoteBitbangDevice final : public IPortDevice {
 
     bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
                          uint32_t outLen) override {
-        const bool write = code == kIoctlWritePort;
-        if (write ? (in == nullptr || inLen != 3)
-                  : (code != kIoctlReadPort || in == nullptr || inLen != 2 || out == nullptr ||
-                     outLen != 1)) {
-            lastError_ = code == kIoctlWritePort || code == kIoctlReadPort ? kErrorInvalidParameter
-                                                                           : kErrorInvalidFunction;
+        PortRequest request;
+        if (const uint32_t error = DecodePortRequest(code, in, inLen, out, outLen, request)) {
+            lastError_ = error;
             return false;
         }
+        const bool write = request.write;
         if (broken_) return false;
         const unsigned reg = in[0] & 3u;
         if (write) return reg == 0 ? WriteData(in[2]) : true;  // only the data register is wired

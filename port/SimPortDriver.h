@@ -10,7 +10,7 @@
 namespace port {
 
 class SimPortDriver final : public IPortDriver {
-public:
+  public:
     explicit SimPortDriver(const sim::Options& options);
     ~SimPortDriver() override;
     const char* Name() const override { return "sim"; }
@@ -20,20 +20,20 @@ public:
     // The board stays with the driver, so tests can look at it and it outlives the device.
     sim::Board& board() { return *board_; }
 
-private:
+  private:
     std::unique_ptr<sim::Board> board_;
 };
 
 // A device that forwards the two port requests to a board. Any base address is served: the
 // register is chosen by the low two address bits (data +0, status +1, control +2).
 class SimPortDevice final : public IPortDevice {
-public:
+  public:
     explicit SimPortDevice(sim::Board& board) : board_(board) {}
     bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
                          uint32_t outLen) override;
     uint32_t LastError() const override { return lastError_; }
 
-private:
+  private:
     sim::Board& board_;
     uint32_t lastError_ = 0;
 };

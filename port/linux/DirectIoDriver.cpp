@@ -10,8 +10,6 @@ namespace {
 
 constexpr int kMaxBases = 8;
 constexpr unsigned kRegisterCount = 3;  // data, status, control
-constexpr uint32_t kErrorInvalidFunction = 1;
-constexpr uint32_t kErrorInvalidParameter = 87;
 
 const char* const kNoPortIo =
     "direct: this kernel offers no port I/O (ioperm: function not implemented); use "
@@ -30,15 +28,13 @@ class DirectIoDevice final : public IPortDevice {
 
     bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
                          uint32_t outLen) override {
-        const bool write = code == kIoctlWritePort;
-        if (write ? (in == nullptr || inLen != 3)
-                  : (code != kIoctlReadPort || in == nullptr || inLen != 2 || out == nullptr ||
-                     outLen != 1)) {
-            lastError_ = code == kIoctlWritePort || code == kIoctlReadPort ? kErrorInvalidParameter
-                                                                           : kErrorInvalidFunction;
+        PortRequest request;
+        if (const uint32_t error = DecodePortRequest(code, in, inLen, out, outLen, request)) {
+            lastError_ = error;
             return false;
         }
-        const uint16_t address = static_cast<uint16_t>(in[0] | (in[1] << 8));
+        const bool write = request.write;
+        const uint16_t address = request.address;
         if ((address & 3u) == 3u) {
             lastError_ = kErrorInvalidParameter;  // outside the granted three registers
             return false;

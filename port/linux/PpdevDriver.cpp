@@ -18,8 +18,6 @@ constexpr int kMaxParports = 8;
 constexpr uint32_t kErrorSuccess = 0;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorFileNotFound = 2;
-constexpr uint32_t kErrorInvalidFunction = 1;
-constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorServiceAlreadyRunning = 1056;
 constexpr uint32_t kErrorServiceDoesNotExist = 1060;
 constexpr uint32_t kErrorServiceExists = 1073;
@@ -78,15 +76,13 @@ class PpdevDevice final : public IPortDevice {
 
     bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
                          uint32_t outLen) override {
-        const bool write = code == kIoctlWritePort;
-        if (write ? (in == nullptr || inLen != 3)
-                  : (code != kIoctlReadPort || in == nullptr || inLen != 2 || out == nullptr ||
-                     outLen != 1)) {
-            lastError_ = code == kIoctlWritePort || code == kIoctlReadPort ? kErrorInvalidParameter
-                                                                           : kErrorInvalidFunction;
+        PortRequest decoded;
+        if (const uint32_t error = DecodePortRequest(code, in, inLen, out, outLen, decoded)) {
+            lastError_ = error;
             return false;
         }
-        const uint16_t address = static_cast<uint16_t>(in[0] | (in[1] << 8));
+        const bool write = decoded.write;
+        const uint16_t address = decoded.address;
         Port* port = Select(static_cast<uint16_t>(address & ~3u));
         if (port == nullptr) return false;
 
