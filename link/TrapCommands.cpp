@@ -116,7 +116,7 @@ bool CTargetLink::EraseFlash(uint32_t base) {
 
 bool CTargetLink::ProgramFlash(uint32_t address, uint32_t length, const uint8_t* data) {
     m_nLastCount = 0;
-    if (!RequireSlots() || !CheckTrapBuffer()) return ReportError();
+    if (!CheckTrapBuffer() || !RequireSlots()) return ReportError();
     if (data == nullptr && length != 0) {
         m_nError = kErrUnknown;
         return ReportError();
@@ -172,7 +172,7 @@ bool CTargetLink::SetupEeprom(uint32_t scc, uint32_t pio) {
 // otherwise out is written (command 0x4000).
 bool CTargetLink::EepromTransfer(uint32_t eeAddress, uint32_t length, uint8_t* in,
                                  const uint8_t* out) {
-    if (!RequireSlots() || !CheckTrapBuffer()) return ReportError();
+    if (!CheckTrapBuffer() || !RequireSlots()) return ReportError();
     if ((in == nullptr && out == nullptr) && length != 0) {
         m_nError = kErrUnknown;
         return ReportError();

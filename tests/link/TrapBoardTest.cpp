@@ -1,0 +1,506 @@
+// The trap handler protocol and the device commands, through the whole host stack against
+// the virtual board and its stand-in handlers.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "link/LinkErrors.h"
+#include "support/SimLinkFixture.h"
+#include "support/TrapSupport.h"
+
+namespace {
+
+using test::kFlashBase;
+using test::kTrapParams;
+
+constexpr uint32_t kScratch = 0x80001000;
+const std::string kNotReady = "ShowStatus(Erreur Trap non pr\xC3\xAAt)";
+
+// The board's trap introspection, looked up at compile time so that this file builds against
+// a board without it (the tests then skip: no stand-in handlers either).
+template <class B>
+bool Rebooted(const B& b) {
+    if constexpr (requires { b.Rebooted(); }) {
+        return b.Rebooted();
+    } else {
+        return false;
+    }
+}
+template <class B>
+uint32_t GoAddress(const B& b) {
+    if constexpr (requires { b.GoAddress(); }) {
+        return b.GoAddress();
+    } else {
+        return 0;
+    }
+}
+template <class B>
+void EepromBytes(const B& b, uint32_t addr, uint8_t* out, size_t n) {
+    if constexpr (requires { b.ReadEeprom(addr, out, n); }) b.ReadEeprom(addr, out, n);
+}
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
+    std::vector<uint8_t> out(n);
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(seed + i * 13 + (i >> 7));
+    return out;
+}
+
+class TrapBoardTest : public test::SimLinkFixture {
+  protected:
+    void SetUp() override {
+        SimLinkFixture::SetUp();
+        if (!test::HandlersAvailable()) GTEST_SKIP() << "no stand-in handlers in TrapHandlers/";
+    }
+
+    bool Open(const std::string& knobs = "") {
+        if (!OpenBoard(knobs)) return false;
+        test::ApplyTrapDefaults(link);
+        return true;
+    }
+    bool Load(const std::vector<std::string>& files) {
+        const auto image = test::HandlerImage(files);
+        EXPECT_FALSE(image.empty());
+        return test::LoadImage(link, image);
+    }
+    bool LoadGeneral() { return Load({"TrapHandler.bin"}); }
+
+    uint32_t Slot(uint32_t offset) { return board().ReadWord(kTrapParams + offset); }
+    uint32_t DcuStatus() {
+        uint8_t b[4] = {};
+        EXPECT_TRUE(link.ReadMemory(kDcuControl, 4, b));
+        return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+    }
+    std::vector<uint8_t> Backdoor(uint32_t address, size_t n) {
+        std::vector<uint8_t> out(n);
+        board().ReadBytes(address, out.data(), n);
+        return out;
+    }
+    void PlantVectors() {
+        for (uint32_t i = 0; i < 4; ++i)
+            board().WriteWord(kTrapVectorAddr + 4 * i, 0x1111 * (i + 1));
+    }
+    std::vector<uint8_t> PlantedVectors() {
+        std::vector<uint8_t> out;
+        for (uint32_t i = 0; i < 4; ++i) {
+            const uint32_t v = 0x1111 * (i + 1);
+            for (int b = 0; b < 4; ++b) out.push_back(static_cast<uint8_t>(v >> (8 * b)));
+        }
+        return out;
+    }
+    std::vector<uint8_t> TrapBlock() {
+        std::vector<uint8_t> out;
+        for (uint32_t v : {0u, 0x80000000u, test::kTrapParams, test::kTrapEntry}) {
+            for (int b = 0; b < 4; ++b) out.push_back(static_cast<uint8_t>(v >> (8 * b)));
+        }
+        return out;
+    }
+    // The flash handler for the bus, with its parameters handed over as the FLASH page does.
+    bool LoadFlash(uint32_t width, bool intel = false, bool wordMode = true) {
+        const char* names[] = {"Flash0Bus08.bin", "Flash0Bus16.bin", "Flash0Bus32.bin"};
+        const int index = width == 8 ? 0 : width == 32 ? 2 : 1;
+        std::string name = names[index];
+        if (intel) name[5] = '1';
+        if (!Load({"TrapHandler.bin", name})) return false;
+        const FlashCommandSet cmd = test::ChipCommands(width, intel, wordMode);
+        return link.SetFlashParameters(width, 1u << 20, intel ? 1 : 0, 1, wordMode ? 1 : 0, cmd);
+    }
+};
+
+TEST_F(TrapBoardTest, LoadStartsTheHandlerThroughTheVectorBlock) {
+    ASSERT_TRUE(Open());
+    PlantVectors();
+    const auto image = test::HandlerImage({"TrapHandler.bin"});
+    ASSERT_TRUE(test::LoadImage(link, image));
+    EXPECT_TRUE(link.m_bTrapReady);
+    EXPECT_TRUE(link.m_bVectorsSaved);
+    EXPECT_EQ(Backdoor(test::kTrapEntry, image.size()), image);
+    EXPECT_EQ(Backdoor(kTrapVectorAddr, 16), TrapBlock());
+    EXPECT_EQ(std::vector<uint8_t>(link.m_savedVectors, link.m_savedVectors + 16),
+              PlantedVectors());
+    EXPECT_EQ(link.m_nSlotCommand, kTrapParams);
+    EXPECT_EQ(link.m_nSlotAccessData, kTrapParams + 96);
+    EXPECT_EQ(link.m_nSlotFlashStatus, kTrapParams + 132);
+    EXPECT_EQ(link.m_nSlotParam[8], kTrapParams + 172);
+    EXPECT_EQ(Slot(0), 0u);  // readiness answered
+    EXPECT_EQ(DcuStatus(), kDcuTrapRunning);
+    EXPECT_TRUE(observer.calls.empty());
+}
+
+TEST_F(TrapBoardTest, SecondLoadOnARunningHandlerNeitherStartsNorWaits) {
+    ASSERT_TRUE(Open(",keep-running"));
+    PlantVectors();
+    uint64_t before = board().Clocks();
+    ASSERT_TRUE(LoadGeneral());
+    const uint64_t first = board().Clocks() - before;
+    before = board().Clocks();
+    // Waiting would time out here: a handler that was not started never announces itself.
+    ASSERT_TRUE(Load({"TrapHandler.bin", "Flash0Bus16.bin"}));
+    const uint64_t second = board().Clocks() - before;
+    EXPECT_EQ(link.m_dcuSnapshot[1], kDcuTrapRunning);
+    EXPECT_LT(second, first + 256 * 40);  // one extra 256-byte message at most, no polls
+    // The first handler's block is what a second load saves.
+    EXPECT_EQ(std::vector<uint8_t>(link.m_savedVectors, link.m_savedVectors + 16), TrapBlock());
+    EXPECT_TRUE(observer.calls.empty());
+}
+
+TEST_F(TrapBoardTest, ReadinessOnTheLastPollAndTimeOutOneLater) {
+    ASSERT_TRUE(Open(",ready-polls=64"));
+    EXPECT_TRUE(LoadGeneral());
+
+    ASSERT_TRUE(Open(",ready-polls=65"));
+    EXPECT_FALSE(LoadGeneral());
+    EXPECT_FALSE(link.m_bTrapReady);
+    EXPECT_EQ(observer.calls, std::vector<std::string>{kNotReady});
+    // One more read lets the handler announce itself; nobody clears the word then.
+    uint8_t word[4];
+    ASSERT_TRUE(link.ReadMemory(kTrapParams, 4, word));
+    EXPECT_EQ(Slot(0), 1u);
+}
+
+TEST_F(TrapBoardTest, ImagesThatNeverRunFailTheLoad) {
+    ASSERT_TRUE(Open());
+    const std::vector<uint8_t> junk(512, 0x00);
+    EXPECT_FALSE(test::LoadImage(link, junk));
+    EXPECT_EQ(observer.calls,
+              std::vector<std::string>{"ShowStatus(Erreur Trap non initialis\xC3\xA9)"});
+    // Leaving a trap mode never entered is an error of its own.
+    observer.Clear();
+    ASSERT_TRUE(link.BeginSession());
+    EXPECT_FALSE(link.ExitTrap());
+    link.EndSession();
+    EXPECT_EQ(observer.calls, std::vector<std::string>{"ShowStatus(Erreur Fin du mode Trap)"});
+
+    ASSERT_TRUE(Open(",handler-dead"));
+    EXPECT_FALSE(LoadGeneral());
+    EXPECT_EQ(observer.calls, std::vector<std::string>{kNotReady});
+
+    ASSERT_TRUE(Open());
+    observer.Clear();
+    ASSERT_TRUE(link.BeginSession());
+    EXPECT_FALSE(link.LoadTrapHandler(nullptr, 512, 0));
+    link.EndSession();
+    EXPECT_EQ(observer.calls,
+              std::vector<std::string>{"ShowStatus(Erreur Allocation m\xC3\xA9moire)"});
+}
+
+TEST_F(TrapBoardTest, WidthAccessesThroughTheHandler) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(LoadGeneral());
+    board().WriteWord(kScratch, 0xA1B2C3D4);
+    ASSERT_TRUE(link.BeginSession());
+    uint32_t out = 0;
+    EXPECT_TRUE(link.TrapAccess(kScratch, 0, &out, kTrapRead8));
+    EXPECT_EQ(out, 0xD4u);
+    EXPECT_TRUE(link.TrapAccess(kScratch, 0, &out, kTrapRead16));
+    EXPECT_EQ(out, 0xC3D4u);
+    EXPECT_TRUE(link.TrapAccess(kScratch, 0, &out, kTrapRead32));
+    EXPECT_EQ(out, 0xA1B2C3D4u);
+
+    EXPECT_TRUE(link.TrapAccess(kScratch + 4, 0x01020304, nullptr, kTrapWrite32));
+    EXPECT_TRUE(link.TrapAccess(kScratch + 8, 0xBEEF, nullptr, kTrapWrite16));
+    EXPECT_TRUE(link.TrapAccess(kScratch + 12, 0x5A, nullptr, kTrapWrite8));
+    link.EndSession();
+    EXPECT_EQ(board().ReadWord(kScratch + 4), 0x01020304u);
+    EXPECT_EQ(board().ReadWord(kScratch + 8) & 0xFFFF, 0xBEEFu);
+    EXPECT_EQ(board().ReadWord(kScratch + 12) & 0xFF, 0x5Au);
+    EXPECT_EQ(board().ReadWord(kScratch), 0xA1B2C3D4u);
+    EXPECT_TRUE(observer.calls.empty());
+}
+
+TEST_F(TrapBoardTest, ZeroWriteValueLeavesAccessDataAsItWas) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(LoadGeneral());
+    board().WriteWord(kTrapParams + 96, 0x000000AB);
+    board().WriteWord(kScratch, 0xFFFFFFFF);
+    ASSERT_TRUE(link.BeginSession());
+    EXPECT_TRUE(link.TrapAccess(kScratch, 0, nullptr, kTrapWrite8));
+    link.EndSession();
+    EXPECT_EQ(Slot(96), 0xABu);
+    EXPECT_EQ(Slot(92), kScratch);
+    EXPECT_EQ(board().ReadWord(kScratch), 0xFFFFFFABu);  // the handler wrote the slot's value
+}
+
+TEST_F(TrapBoardTest, AccessRefusedWhenNotInTrapModeOrWithAnUnknownCommand) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(LoadGeneral());
+    board().WriteWord(kTrapParams + 92, 0x12345678);
+    board().WriteWord(kTrapParams + 96, 0x9ABCDEF0);
+    ASSERT_TRUE(link.BeginSession());
+    EXPECT_FALSE(link.TrapAccess(kScratch, 5, nullptr, 0x300));
+    link.EndSession();
+    EXPECT_EQ(observer.calls,
+              std::vector<std::string>{"ShowStatus(Erreur Commande Trap invalide)"});
+    EXPECT_EQ(Slot(92), 0x12345678u);
+    EXPECT_EQ(Slot(96), 0x9ABCDEF0u);
+    EXPECT_EQ(Slot(0), 0u);
+
+    // After a reboot the status shows 0xC00000: not exactly 0x60000.
+    ASSERT_TRUE(link.Reboot());
+    observer.Clear();
+    ASSERT_TRUE(link.BeginSession());
+    uint32_t out = 7;
+    EXPECT_FALSE(link.TrapAccess(kScratch, 0, &out, kTrapRead32));
+    link.EndSession();
+    EXPECT_EQ(out, 7u);
+    EXPECT_EQ(Slot(92), 0x12345678u);
+    EXPECT_EQ(observer.calls,
+              std::vector<std::string>{"ShowStatus(Erreur Trap non initialis\xC3\xA9)"});
+}
+
+TEST_F(TrapBoardTest, CloseLeavesTrapModeAndPutsTheVectorsBack) {
+    ASSERT_TRUE(Open());
+    PlantVectors();
+    ASSERT_TRUE(LoadGeneral());
+    link.Close();
+    EXPECT_EQ(Backdoor(kTrapVectorAddr, 16), PlantedVectors());
+    EXPECT_EQ(board().ReadWord(kDcuControl) & kDcuTrapLeft, kDcuTrapLeft);
+    EXPECT_TRUE(observer.calls.empty());
+
+    // Nothing loaded in this run: nothing to leave, nothing shown, vectors untouched.
+    ASSERT_TRUE(Open());
+    PlantVectors();
+    board().WriteWord(0, 0x55AA55AA);
+    link.Close();
+    EXPECT_EQ(Backdoor(kTrapVectorAddr, 16), PlantedVectors());
+    EXPECT_TRUE(observer.calls.empty());
+}
+
+TEST_F(TrapBoardTest, MemStartAndProcId) {
+    ASSERT_TRUE(Open(",procid=0x1D415041"));
+    ASSERT_TRUE(LoadGeneral());
+    uint32_t id = 0;
+    EXPECT_TRUE(link.ReadProcId(id));
+    EXPECT_EQ(id, 0x1D415041u);
+    uint32_t start = 0xFFFFFFFF;
+    EXPECT_TRUE(link.ReadMemStart(start));
+    EXPECT_NE(start, 0xFFFFFFFFu);
+    EXPECT_EQ(link.m_nError, 0);
+    EXPECT_TRUE(observer.calls.empty());
+}
+
+TEST_F(TrapBoardTest, CommandThatNeverCompletesLeavesTheTimeOutPending) {
+    ASSERT_TRUE(Open(",handler-dead"));
+    EXPECT_FALSE(LoadGeneral());
+    observer.Clear();
+    uint32_t start = 0x42;
+    EXPECT_FALSE(link.ReadMemStart(start));
+    EXPECT_EQ(start, 0x42u);
+    EXPECT_EQ(link.m_nError, kErrTrapNotReady);
+    EXPECT_TRUE(observer.calls.empty());
+}
+
+TEST_F(TrapBoardTest, RebootRestoresVectorsAndGoDoesNot) {
+    ASSERT_TRUE(Open());
+    PlantVectors();
+    ASSERT_TRUE(LoadGeneral());
+    EXPECT_TRUE(link.Reboot());
+    EXPECT_FALSE(link.m_bTrapReady);
+    EXPECT_FALSE(link.m_bVectorsSaved);
+    EXPECT_EQ(Backdoor(kTrapVectorAddr, 16), PlantedVectors());
+    EXPECT_TRUE(Rebooted(board()));
+    EXPECT_EQ(DcuStatus() & kDcuTrapLeft, kDcuTrapLeft);
+
+    ASSERT_TRUE(Open());
+    PlantVectors();
+    ASSERT_TRUE(LoadGeneral());
+    EXPECT_TRUE(link.Go(0xC0000100));
+    EXPECT_EQ(GoAddress(board()), 0xC0000100u);
+    EXPECT_FALSE(link.m_bTrapReady);
+    EXPECT_FALSE(link.m_bVectorsSaved);
+    EXPECT_EQ(Backdoor(kTrapVectorAddr, 16), TrapBlock());
+    EXPECT_FALSE(Rebooted(board()));
+    // No vectors are marked saved any more, but the reboot command still goes out.
+    board().WriteWord(kTrapParams, 0);
+    EXPECT_TRUE(link.Reboot());
+    EXPECT_EQ(Slot(0) == 0x2000 || Rebooted(board()), true);
+    EXPECT_EQ(Backdoor(kTrapVectorAddr, 16), TrapBlock());
+    // Close after GO: the board is already out of trap mode; nothing to show.
+    link.Close();
+    EXPECT_TRUE(observer.calls.empty());
+}
+
+// --- Flash ---
+
+struct IdCase {
+    std::string knobs;
+    uint32_t width;
+    uint32_t maker;
+    uint32_t device;
+};
+
+TEST_F(TrapBoardTest, FlashIdentificationOnEachBus) {
+    const test::LineMap reversed = test::ReversedLines(16);
+    const IdCase cases[] = {
+        {",flash-width=8,flash-mode=byte", 8, 0x20, 0xD7},
+        {"", 16, 0x0020, 0x00D7},
+        {",flash-width=32", 32, 0x00200020, 0x00D700D7},
+        {",flash-wiring=reversed", 16, test::PrepareForBus(0x20, 16, false, reversed),
+         test::PrepareForBus(0xD7, 16, false, reversed)},
+    };
+    for (const IdCase& c : cases) {
+        ASSERT_TRUE(Open(c.knobs)) << c.knobs;
+        ASSERT_TRUE(LoadGeneral()) << c.knobs;
+        const bool rev = c.knobs.find("reversed") != std::string::npos;
+        const FlashCommandSet cmd = test::IdCommands(c.width, rev ? reversed : test::LineMap{});
+        uint32_t maker = 0;
+        uint32_t device = 0;
+        EXPECT_TRUE(link.ReadFlashId(kFlashBase, c.width, maker, device, cmd)) << c.knobs;
+        EXPECT_EQ(maker, c.maker) << c.knobs;
+        EXPECT_EQ(device, c.device) << c.knobs;
+        EXPECT_TRUE(observer.calls.empty()) << c.knobs;
+    }
+    EXPECT_EQ(test::PrepareForBus(0x20, 16, false, reversed), 0x0400u);
+}
+
+TEST_F(TrapBoardTest, FlashIdentificationWidth12ActsAs16AndFailureKeepsOldCodes) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(LoadGeneral());
+    uint32_t maker = 0;
+    uint32_t device = 0;
+    EXPECT_TRUE(link.ReadFlashId(kFlashBase, 12, maker, device, test::IdCommands(16)));
+    EXPECT_EQ(maker, 0x20u);
+    EXPECT_EQ(device, 0xD7u);
+
+    ASSERT_TRUE(link.Reboot());  // out of trap mode: every access now fails with 110
+    maker = 0x1111;
+    device = 0x2222;
+    EXPECT_FALSE(link.ReadFlashId(kFlashBase, 16, maker, device, test::IdCommands(16)));
+    EXPECT_EQ(maker, 0x1111u);
+    EXPECT_EQ(device, 0x2222u);
+}
+
+TEST_F(TrapBoardTest, FlashParametersLandInTheirSlots) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(Load({"TrapHandler.bin", "Flash0Bus16.bin"}));
+    FlashCommandSet cmd;
+    for (uint32_t i = 0; i < 11; ++i) cmd[i] = 0xC0DE00 + i;
+    EXPECT_TRUE(link.SetFlashParameters(16, 0x100000, 7, 1, 1, cmd));
+    EXPECT_EQ(Slot(112), 0x100000u);
+    EXPECT_EQ(Slot(116), 16u);
+    EXPECT_EQ(Slot(120), 7u);
+    EXPECT_EQ(Slot(124), 1u);
+    EXPECT_EQ(Slot(128), 1u);
+    const uint32_t expected[9] = {0, 1, 3, 5, 6, 7, 9, 10, 8};  // Param0..Param8
+    for (uint32_t p = 0; p < 9; ++p) EXPECT_EQ(Slot(140 + 4 * p), cmd[expected[p]]) << p;
+}
+
+TEST_F(TrapBoardTest, EraseSucceedsOrReports113) {
+    ASSERT_TRUE(Open());
+    const std::vector<uint8_t> zeros(64, 0);
+    board().WriteBytes(kFlashBase, zeros.data(), zeros.size());
+    ASSERT_TRUE(LoadFlash(16));
+    EXPECT_TRUE(link.EraseFlash(kFlashBase));
+    EXPECT_EQ(Backdoor(kFlashBase, 64), std::vector<uint8_t>(64, 0xFF));
+    EXPECT_TRUE(observer.calls.empty());
+
+    ASSERT_TRUE(Open(",erase-fails"));
+    ASSERT_TRUE(LoadFlash(16));
+    EXPECT_FALSE(link.EraseFlash(kFlashBase));
+    EXPECT_EQ(observer.calls, std::vector<std::string>{"ShowStatus(Erreur Effacement FLASH)"});
+}
+
+TEST_F(TrapBoardTest, ProgramInBufferSizedChunksAndReadBack) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(LoadFlash(16));
+    ASSERT_TRUE(link.EraseFlash(kFlashBase));
+    link.m_nBufferSize = 2048;
+    link.SetProgressMode(3);
+    observer.Clear();
+    const auto data = Pattern(5000, 9);
+    EXPECT_TRUE(link.ProgramFlash(kFlashBase, 5000, data.data()));
+    EXPECT_EQ(link.m_nLastCount, 5000u);
+    EXPECT_EQ(observer.calls,
+              (std::vector<std::string>{"StartProgress(5000)", "ShowAddress(7FF007FF)",
+                                        "SetProgress(2048)", "ShowAddress(7FF00FFF)",
+                                        "SetProgress(4096)", "ShowAddress(7FF01387)",
+                                        "SetProgress(5000)", "StartProgress(0)"}));
+    // The last chunk went at Offset 4096 with Count 904.
+    EXPECT_EQ(Slot(104), 4096u);
+    EXPECT_EQ(Slot(100), 0u);
+    EXPECT_EQ(Backdoor(kFlashBase, 5000), data);
+    EXPECT_EQ(Backdoor(kFlashBase + 5000, 16), std::vector<uint8_t>(16, 0xFF));
+}
+
+TEST_F(TrapBoardTest, ShortChunkStopsWith116AndCountsWhatWentIn) {
+    ASSERT_TRUE(Open(",flash-stuck=7FF007F0"));
+    ASSERT_TRUE(LoadFlash(16));
+    ASSERT_TRUE(link.EraseFlash(kFlashBase));
+    link.m_nBufferSize = 2048;
+    link.SetProgressMode(3);
+    observer.Clear();
+    const auto data = Pattern(5000, 3);
+    EXPECT_FALSE(link.ProgramFlash(kFlashBase, 5000, data.data()));
+    EXPECT_EQ(link.m_nLastCount, 2032u);
+    EXPECT_EQ(observer.calls,
+              (std::vector<std::string>{"StartProgress(5000)", "ShowAddress(7FF007EF)",
+                                        "SetProgress(2032)", "StartProgress(0)",
+                                        "ShowStatus(Erreur Ecriture FLASH)"}));
+    EXPECT_EQ(Backdoor(kFlashBase, 2032), std::vector<uint8_t>(data.begin(), data.begin() + 2032));
+}
+
+TEST_F(TrapBoardTest, BadTrapBufferSizeTouchesNeitherWireNorFlash) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(LoadFlash(16));
+    const auto data = Pattern(100, 1);
+    const auto flashBefore = Backdoor(kFlashBase, 100);
+    for (uint32_t size : {0u, 6u}) {
+        link.m_nBufferSize = size;
+        observer.Clear();
+        const uint64_t clocks = board().Clocks();
+        EXPECT_FALSE(link.ProgramFlash(kFlashBase, 100, data.data()));
+        EXPECT_FALSE(link.WriteEeprom(0, 100, data.data()));
+        EXPECT_EQ(board().Clocks(), clocks) << size;
+        EXPECT_EQ(observer.Matching("ShowStatus(").size(), 2u);
+    }
+    EXPECT_EQ(Backdoor(kFlashBase, 100), flashBefore);
+}
+
+// --- EEPROM ---
+
+TEST_F(TrapBoardTest, EepromSetupFollowsTheProcessor) {
+    const std::pair<std::string, uint32_t> cases[] = {{",procid=0x0D415041", 2},
+                                                      {",procid=0xFD415041", 2},
+                                                      {",procid=0x0D402041", 2},
+                                                      {",procid=0x0D4C9041", 4},
+                                                      {",procid=0x0D415042", 4}};
+    for (const auto& [knobs, param7] : cases) {
+        ASSERT_TRUE(Open(knobs));
+        ASSERT_TRUE(Load({"TrapHandler.bin", "I2C_2Cycles.bin"}));
+        EXPECT_TRUE(link.SetupEeprom(test::kBoardScc, test::kBoardPio)) << knobs;
+        EXPECT_EQ(Slot(140 + 4 * 6), 1u);
+        EXPECT_EQ(Slot(140 + 4 * 7), param7) << knobs;
+        EXPECT_EQ(Slot(140 + 4 * 4), test::kBoardScc);
+        EXPECT_EQ(Slot(140 + 4 * 5), test::kBoardPio);
+    }
+}
+
+TEST_F(TrapBoardTest, EepromWriteReadBackAndErase) {
+    ASSERT_TRUE(Open(",procid=0x0D415041"));
+    ASSERT_TRUE(Load({"TrapHandler.bin", "I2C_2Cycles.bin"}));
+    ASSERT_TRUE(link.SetupEeprom(test::kBoardScc, test::kBoardPio));
+    const auto data = Pattern(200, 5);
+    EXPECT_TRUE(link.WriteEeprom(16, 200, data.data()));
+    std::vector<uint8_t> back(200);
+    EXPECT_TRUE(link.ReadEeprom(16, 200, back.data()));
+    EXPECT_EQ(back, data);
+    std::vector<uint8_t> direct(200);
+    EepromBytes(board(), 16, direct.data(), direct.size());
+    EXPECT_EQ(direct, data);
+
+    const std::vector<uint8_t> blank(256, 0xFF);
+    EXPECT_TRUE(link.WriteEeprom(0, 256, blank.data()));
+    std::vector<uint8_t> all(256, 0);
+    link.m_nBufferSize = 100;
+    link.SetProgressMode(0);
+    observer.Clear();
+    EXPECT_TRUE(link.ReadEeprom(0, 256, all.data()));
+    EXPECT_EQ(all, blank);
+    EXPECT_EQ(observer.calls,
+              (std::vector<std::string>{"StartProgress(256)", "ShowAddress(00000063)",
+                                        "SetProgress(100)", "ShowAddress(000000C7)",
+                                        "SetProgress(200)", "ShowAddress(000000FF)",
+                                        "SetProgress(256)", "StartProgress(0)"}));
+}
+
+}  // namespace
