@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "link/LinkErrors.h"
+#include "support/SimLinkFixture.h"
 #include "tests/link/ScriptedLink.h"
 
 namespace {
@@ -70,6 +71,51 @@ TEST_F(ScriptedLinkTest, ExitTrapWithoutALoadSendsNothing) {
     EXPECT_TRUE(link.ExitTrap());
     EXPECT_TRUE(wire->requests.empty());
     EXPECT_TRUE(observer.calls.empty());
+}
+
+// The completion wait on a plain RAM word, with no handler behind it.
+class WaitReadyTest : public test::SimLinkFixture {
+  protected:
+    static constexpr uint32_t kWord = 0x80002000;
+    uint64_t ClocksOfWait(uint32_t polls, bool& result) {
+        const uint64_t before = board().Clocks();
+        result = link.WaitTrapReady(polls);
+        return board().Clocks() - before;
+    }
+};
+
+TEST_F(WaitReadyTest, OneSeenIsAnsweredWithZero) {
+    ASSERT_TRUE(OpenBoard());
+    link.m_nSlotCommand = kWord;
+    board().WriteWord(kWord, 1);
+    ASSERT_TRUE(link.BeginSession());
+    EXPECT_TRUE(link.WaitTrapReady(64));
+    link.EndSession();
+    EXPECT_EQ(board().ReadWord(kWord), 0u);
+    EXPECT_EQ(link.m_nError, 0);
+}
+
+TEST_F(WaitReadyTest, TimeOutAfterExactlyThePollCountLeavesTheWord) {
+    ASSERT_TRUE(OpenBoard());
+    link.m_nSlotCommand = kWord;
+    board().WriteWord(kWord, 0x4000);
+    ASSERT_TRUE(link.BeginSession());
+    bool ok = true;
+    const uint64_t one = ClocksOfWait(1, ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(link.m_nError, kErrTrapNotReady);
+    link.m_nError = 0;  // a pending error would fail the next transfer
+    const uint64_t many = ClocksOfWait(64, ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(link.m_nError, kErrTrapNotReady);
+    EXPECT_GT(one, 0u);
+    EXPECT_EQ(many, 64 * one);  // every poll is the same one-word peek
+    link.m_nError = 0;
+    EXPECT_EQ(ClocksOfWait(0, ok), 0u);
+    EXPECT_FALSE(ok);
+    link.EndSession();
+    EXPECT_EQ(board().ReadWord(kWord), 0x4000u);
+    EXPECT_TRUE(observer.calls.empty());  // pending, not shown
 }
 
 }  // namespace
