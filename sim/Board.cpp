@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
 
 namespace sim {
 
@@ -103,12 +105,79 @@ bool ParseKnob(const std::string& name, const std::string& value, bool hasValue,
     if (name == "bad-header") return flag(o.badHeader);
     if (name == "bad-length") return flag(o.badLength);
     if (name == "busy") return flag(o.busy);
+    if (name == "handler-dead") return flag(o.handlerDead);
+    if (name == "keep-running") return flag(o.keepRunning);
+    if (name == "erase-fails") return flag(o.eraseFails);
     if (!hasValue) {
-        error = "board knob '" + name + "' needs a value (" + name + "=...)";
-        if (name != "tdo" && name != "idcode" && name != "ack-delay" && name != "noise" &&
-            name != "seed")
-            error = "unknown board knob '" + name + "' (see --help for the list)";
+        static const char* const kValued[] = {
+            "tdo",        "idcode",       "ack-delay", "noise",       "seed",         "ready-polls",
+            "slow",       "flash-stuck",  "procid",    "flash-width", "flash-cmdset", "flash-mode",
+            "flash-boot", "flash-wiring", "eeprom",    "clock-ns"};
+        error = "unknown board knob '" + name + "' (see --help for the list)";
+        for (const char* known : kValued)
+            if (name == known) error = "board knob '" + name + "' needs a value (" + name + "=...)";
         return false;
+    }
+    if (name == "ready-polls") {
+        uint64_t v = 0;
+        if (!ParseUnsigned(value, 1000000, v)) return bad("a whole number from 0 to 1000000");
+        o.readyPolls = static_cast<uint32_t>(v);
+        return true;
+    }
+    if (name == "slow") {
+        uint64_t v = 0;
+        if (!ParseUnsigned(value, 1000000, v) || v == 0)
+            return bad("a whole number from 1 to 1000000");
+        o.slow = static_cast<uint32_t>(v);
+        return true;
+    }
+    if (name == "clock-ns") {
+        uint64_t v = 0;
+        if (!ParseUnsigned(value, 1000000000, v) || v == 0)
+            return bad("a whole number of nanoseconds from 1 to 1000000000");
+        o.clockNs = v;
+        return true;
+    }
+    if (name == "flash-stuck") {
+        uint32_t v = 0;
+        if (!ParseHex32(value, v)) return bad("a 32-bit hexadecimal address");
+        o.flashStuck = v;
+        return true;
+    }
+    if (name == "procid") {
+        uint32_t v = 0;
+        if (!ParseHex32(value, v)) return bad("a 32-bit hexadecimal value");
+        o.procid = v;
+        return true;
+    }
+    if (name == "flash-width") {
+        if (value != "8" && value != "16" && value != "32") return bad("8, 16 or 32");
+        o.flashWidth = static_cast<unsigned>(std::atoi(value.c_str()));
+        return true;
+    }
+    if (name == "flash-cmdset") {
+        if (value != "amd" && value != "intel") return bad("amd or intel");
+        o.flashCmdset = value == "amd" ? CommandSet::Amd : CommandSet::Intel;
+        return true;
+    }
+    if (name == "flash-mode") {
+        if (value != "word" && value != "byte") return bad("word or byte");
+        o.flashWordMode = value == "word";
+        return true;
+    }
+    if (name == "flash-boot") {
+        if (value != "top" && value != "bottom") return bad("top or bottom");
+        o.flashTopBoot = value == "top";
+        return true;
+    }
+    if (name == "flash-wiring") {
+        o.flashWiring = value;  // checked against the bus width once all knobs are in
+        return true;
+    }
+    if (name == "eeprom") {
+        if (value != "24c02" && value != "24c512") return bad("24c02 or 24c512");
+        o.eeprom512 = value == "24c512";
+        return true;
     }
     if (name == "tdo") {
         if (value == "0")
@@ -145,7 +214,67 @@ bool ParseKnob(const std::string& name, const std::string& value, bool hasValue,
     return false;
 }
 
+bool ParseWiring(const std::string& text, unsigned width, DataWiring& out, std::string& error) {
+    out = IdentityWiring();
+    if (text == "identity") return true;
+    if (text == "reversed" || text == "rotate") {
+        for (unsigned i = 0; i < width; ++i)
+            out[i] = static_cast<uint8_t>(text == "reversed" ? width - 1 - i : (i + 1) % width);
+        return true;
+    }
+    unsigned i = 0;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t slash = text.find('/', pos);
+        if (slash == std::string::npos) slash = text.size();
+        int bit = 0;
+        if (i >= width || !ParseInt(text.substr(pos, slash - pos), 0, 31, bit)) break;
+        out[i++] = static_cast<uint8_t>(bit);
+        pos = slash + 1;
+        if (slash == text.size()) {
+            if (i == width) return true;
+            break;
+        }
+    }
+    error = "flash-wiring '" + text + "' is not identity, reversed, rotate or " +
+            std::to_string(width) + " chip bit numbers L0/L1/... (one per bus data line)";
+    return false;
+}
+
+I2cEepromOptions EepromOf(const Options& o) {
+    I2cEepromOptions e = o.eeprom512 ? I2cEepromOptions::At24c512() : I2cEepromOptions::At24c02();
+    e.slowFactor = o.slow;
+    return e;
+}
+
 }  // namespace
+
+bool FlashBankOf(const Options& o, FlashBusOptions& out, std::string& error) {
+    FlashBusOptions bank;
+    bank.base = Memory::kFlashBase;
+    bank.width = o.flashWidth;
+    if (!ParseWiring(o.flashWiring, o.flashWidth, bank.wiring, error)) return false;
+    bank.chip.commandSet = o.flashCmdset;
+    bank.chip.wordMode = o.flashWordMode;
+    bank.chip.topBoot = o.flashTopBoot;
+    bank.chip.slowFactor = o.slow == 0 ? 1 : o.slow;
+    bank.chip.eraseFails = o.eraseFails;
+    if (std::string e = FlashBus::Validate(bank); !e.empty()) {
+        error = e;
+        return false;
+    }
+    if (o.flashStuck) {
+        const uint64_t units = bank.chip.sizeBytes / (bank.chip.wordMode ? 2 : 1);
+        const uint64_t window = units * (bank.width / 8);
+        if (*o.flashStuck < bank.base || *o.flashStuck - bank.base >= window) {
+            error = "flash-stuck address is outside the flash window";
+            return false;
+        }
+        bank.chip.stuckUnit = (*o.flashStuck - bank.base) / (bank.width / 8);
+    }
+    out = bank;
+    return true;
+}
 
 bool ParseOptions(const std::string& text, Options& out, std::string& error) {
     Options o = out;
@@ -178,14 +307,37 @@ bool ParseOptions(const std::string& text, Options& out, std::string& error) {
         const std::string value = hasValue ? item.substr(eq + 1) : std::string();
         if (!ParseKnob(name, value, hasValue, o, error)) return false;
     }
+    FlashBusOptions bank;
+    if (!FlashBankOf(o, bank, error)) return false;
     out = o;
     return true;
 }
 
 std::string OptionsHelp() {
-    return "  :DIR           keep internal RAM, SDRAM and flash as files in DIR (iram.bin,\n"
-           "                 sdram.bin, flash0.bin; created if missing, saved at exit)\n"
+    return "  :DIR           keep internal RAM, SDRAM, flash and EEPROM as files in DIR "
+           "(iram.bin,\n"
+           "                 sdram.bin, flash0.bin, eeprom.bin; created if missing, saved at "
+           "exit)\n"
            "  idcode=HEX     IDCODE of the CPU (default 0x0D4C9041; revision in the top 4 bits)\n"
+           "  clock-ns=N     simulated time per JTAG clock in ns (default 4000)\n"
+           "Trap handler (stand-in images, see TrapHandlers/README.md):\n"
+           "  ready-polls=N  Command reads that still see the old value before the handler's 1\n"
+           "                 (default 2; after the start and after each command)\n"
+           "  handler-dead   the handler starts (status 0x60000) but never answers\n"
+           "  keep-running   0xFFFFFFFF/0 control writes leave a running handler running\n"
+           "  procid=HEX     what ProcID reports (default: the idcode)\n"
+           "Devices:\n"
+           "  flash-width=8|16|32        flash bus width (default 16; 32 = two chips)\n"
+           "  flash-cmdset=amd|intel     command set of the chips (default amd)\n"
+           "  flash-mode=word|byte       chip organisation x16 or x8 (default word)\n"
+           "  flash-boot=top|bottom      boot block position (default top)\n"
+           "  flash-wiring=W             identity, reversed, rotate (line i -> bit i+1) or\n"
+           "                             L0/L1/.../Ln: bus data line i -> chip data bit Li\n"
+           "  eeprom=24c02|24c512        I2C EEPROM at 0xA0 (default 24c02)\n"
+           "  slow=N         flash and EEPROM operations N times slower (default 1)\n"
+           "  erase-fails    every flash erase ends in error\n"
+           "  flash-stuck=HEX  bus address of a flash unit that cannot be programmed\n"
+           "Link:\n"
            "  no-target      no board on the cable: TDO stuck high (same as tdo=1)\n"
            "  tdo=0|1|live   TDO stuck low, stuck high, or driven by the board (default live)\n"
            "  ack-delay=N    clocks from a received byte's stop bit to the acknowledge's 1\n"
@@ -203,19 +355,62 @@ std::string OptionsHelp() {
 }
 
 Board::Board(const Options& options) : options_(options), link_(options_, memory_) {
+    FlashBusOptions bank;
+    std::string error;
+    if (!FlashBankOf(options_, bank, error)) throw std::invalid_argument(error);
+    flash_ = std::make_unique<FlashBus>(bank);
+    eeprom_ = std::make_unique<I2cEeprom>(EepromOf(options_));
+    cpu_ = std::make_unique<TrapCpu>(memory_, *flash_, *eeprom_, options_, now_);
+    memory_.AttachFlash(flash_.get(), &now_);
+    // The CPU catches up when DCU traffic reaches memory, never per clock.
+    memory_.onControl = [this](uint32_t value) {
+        SyncFaultKnobs();
+        cpu_->Control(value);
+    };
+    memory_.beforeRead = [this](uint32_t addr, size_t n) { cpu_->BeforeRead(addr, n); };
+    memory_.afterWrite = [this](uint32_t addr, size_t n) {
+        SyncFaultKnobs();
+        cpu_->AfterWrite(addr, n);
+    };
     if (!options_.dir.empty()) {
-        std::string error;
         if (!memory_.Load(options_.dir, error))
             std::fprintf(stderr, "tapwright-sim: %s; starting with fresh contents\n",
                          error.c_str());
+        else
+            Memory::LoadFile((std::filesystem::path(options_.dir) / "eeprom.bin").string(),
+                             eeprom_->mutable_data(), eeprom_->size());
     }
 }
 
 Board::~Board() {
     if (options_.dir.empty()) return;
     std::string error;
-    if (!memory_.Save(options_.dir, error))
+    if (!memory_.Save(options_.dir, error) ||
+        !Memory::SaveFile((std::filesystem::path(options_.dir) / "eeprom.bin").string(),
+                          eeprom_->data(), eeprom_->size(), error))
         std::fprintf(stderr, "tapwright-sim: board contents not saved: %s\n", error.c_str());
+}
+
+void Board::SyncFaultKnobs() {
+    std::optional<uint32_t> stuck;
+    if (options_.flashStuck && flash_->Contains(*options_.flashStuck))
+        stuck = (*options_.flashStuck - flash_->base()) / (flash_->width() / 8);
+    const uint32_t slow = options_.slow == 0 ? 1 : options_.slow;
+    for (unsigned k = 0; k < flash_->chip_count(); ++k) {
+        flash_->chip(k).set_erase_fails(options_.eraseFails);
+        flash_->chip(k).set_slow_factor(slow);
+        flash_->chip(k).set_stuck_unit(stuck);
+    }
+    eeprom_->set_slow_factor(slow);
+}
+
+void Board::ReadEeprom(uint32_t addr, uint8_t* out, size_t n) const {
+    for (size_t i = 0; i < n && addr + i < eeprom_->size(); ++i) out[i] = eeprom_->data()[addr + i];
+}
+
+void Board::WriteEeprom(uint32_t addr, const uint8_t* in, size_t n) {
+    for (size_t i = 0; i < n && addr + i < eeprom_->size(); ++i)
+        eeprom_->mutable_data()[addr + i] = in[i];
 }
 
 uint32_t Board::ReadWord(uint32_t addr) const {
@@ -235,7 +430,10 @@ void Board::PinsChanged(uint8_t value, uint8_t changed) {
     if ((changed & kReset) && !(value & kReset)) link_.Reset();  // system reset asserted
     if (!(value & kTrst)) {
         if (tap_ != kTestLogicReset) EnterTestLogicReset();
-        if ((changed & kTck) && (value & kTck)) ++clocks_;
+        if ((changed & kTck) && (value & kTck)) {
+            ++clocks_;
+            now_ = AddNs(now_, options_.clockNs);
+        }
         tdo_ = true;
         return;
     }
@@ -255,6 +453,7 @@ void Board::EnterTestLogicReset() {
 
 void Board::Rising(uint8_t pins) {
     ++clocks_;
+    now_ = AddNs(now_, options_.clockNs);
     const bool tdi = (pins & kTdi) != 0;
     const TapState next = kNext[tap_][pins & kTms];
     switch (tap_) {

@@ -4,23 +4,43 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "sim/DcuLink.h"
+#include "sim/FlashBus.h"
+#include "sim/I2cEeprom.h"
 #include "sim/Memory.h"
+#include "sim/TrapCpu.h"
 
 namespace sim {
 
 // Board knobs, given after commas in the driver string ("sim:DIR,no-target,idcode=0x3D4C9041").
 // Tests may change them at run time through Board::mutable_options(); each takes effect at the
 // next point where the board consults it (next clock, next byte or next reply).
-struct Options : LinkKnobs {
-    std::string dir;               // where flash and RAM contents persist ("" = none)
-    uint32_t idcode = 0x0D4C9041;  // IDCODE register value (revision in the top 4 bits)
+struct Options : LinkKnobs, CpuKnobs {
+    std::string dir;  // where flash, EEPROM and RAM contents persist ("" = none)
     enum class Tdo { Live, StuckHigh, StuckLow } tdo = Tdo::Live;  // no-target knobs
+    uint64_t clockNs = 4000;                                       // simulated time per JTAG clock
+
+    // Devices; fixed when the board is built (the fault knobs also at run time).
+    unsigned flashWidth = 16;
+    CommandSet flashCmdset = CommandSet::Amd;
+    bool flashWordMode = true;
+    bool flashTopBoot = true;
+    std::string flashWiring = "identity";  // identity, reversed, rotate or L0/L1/.../Ln
+    bool eeprom512 = false;                // AT24C512 instead of AT24C02
+    uint32_t slow = 1;                     // device operations this many times slower
+    bool eraseFails = false;
+    std::optional<uint32_t> flashStuck;  // bus address of a flash unit that never programs
     // The DCU link knobs (ackDelay, noAck, badHeader, badLength, busy, noise, seed) come from
-    // LinkKnobs in DcuLink.h.
+    // LinkKnobs in DcuLink.h; idcode, procid, readyPolls, handlerDead and keepRunning from
+    // CpuKnobs in TrapCpu.h.
 };
+
+// The flash bank the options describe; false with a message when they describe none.
+bool FlashBankOf(const Options& options, FlashBusOptions& out, std::string& error);
 
 // Parses "[:DIR][,knob[=value]]..." (the part of the driver string after "sim").
 // On failure `out` is left unchanged and `error` names the offending knob.
@@ -70,10 +90,25 @@ class Board {
     uint64_t UnmappedWrites() const { return memory_.unmappedWrites(); }
     // Rising TCK edges seen.
     uint64_t Clocks() const { return clocks_; }
+    // Simulated time: clock-ns per rising TCK edge.
+    uint64_t NowNs() const { return now_; }
 
-    // Where later devices plug in (the CPU behind the DCU, flash chips).
+    // The CPU: a trap handler runs (status 0x60000), where GO started a program (0 before),
+    // whether the handler rebooted the target, commands answered so far.
+    bool TrapRunning() const { return cpu_->Running(); }
+    uint32_t GoAddress() const { return cpu_->GoAddress(); }
+    bool Rebooted() const { return cpu_->Rebooted(); }
+    uint64_t TrapCommandsDone() const { return cpu_->CommandsDone(); }
+
+    // The EEPROM's contents (only the trap handler reaches it over the wire). Bytes beyond
+    // the part are not touched.
+    void ReadEeprom(uint32_t addr, uint8_t* out, size_t n) const;
+    void WriteEeprom(uint32_t addr, const uint8_t* in, size_t n);
+
     Memory& memory() { return memory_; }
     DcuLink& link() { return link_; }
+    FlashBus& flash() { return *flash_; }
+    I2cEeprom& eeprom() { return *eeprom_; }
 
     // TAP state, for tests (IEEE 1149.1 state numbering of TapState).
     enum TapState : uint8_t {
@@ -105,11 +140,16 @@ class Board {
     void Rising(uint8_t pins);
     void Falling();
     void EnterTestLogicReset();
+    void SyncFaultKnobs();
 
     Options options_;
     Memory memory_;
     DcuLink link_;
+    std::unique_ptr<FlashBus> flash_;
+    std::unique_ptr<I2cEeprom> eeprom_;
+    std::unique_ptr<TrapCpu> cpu_;
     uint64_t clocks_ = 0;
+    uint64_t now_ = 0;
     uint32_t dr_ = 0;     // IDCODE or BYPASS shift register
     uint8_t drLen_ = 32;  // its length
     uint8_t irShift_ = 0;

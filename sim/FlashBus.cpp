@@ -115,6 +115,31 @@ uint32_t FlashBus::Peek(uint32_t addr, unsigned width) const {
     return Gather(addr, width, [&](uint32_t unit) { return ArrayRead(unit); });
 }
 
+void FlashBus::PeekBytes(uint32_t addr, uint8_t* out, size_t n) const {
+    for (size_t i = 0; i < n; ++i, ++addr) {
+        if (!Contains(addr)) continue;
+        const uint32_t offset = addr - options_.base;
+        out[i] = static_cast<uint8_t>(ArrayRead(offset / busBytes_) >> (8 * (offset % busBytes_)));
+    }
+}
+
+void FlashBus::PokeBytes(uint32_t addr, const uint8_t* in, size_t n) {
+    for (size_t i = 0; i < n; ++i, ++addr) {
+        if (!Contains(addr)) continue;
+        const uint32_t offset = addr - options_.base;
+        const uint32_t unit = offset / busBytes_;
+        const unsigned shift = 8 * (offset % busBytes_);
+        const uint32_t bus = (ArrayRead(unit) & ~(0xFFu << shift)) | uint32_t{in[i]} << shift;
+        const uint32_t chipWord = ToChips(bus);
+        const uint32_t seen = ToChips(laneMask_);  // chip bits that have a bus line
+        for (unsigned k = 0; k < chips_.size(); ++k) {
+            const uint32_t mask = (seen >> (16 * k)) & chips_[k].data_mask();
+            const uint32_t old = chips_[k].ReadArray(unit);
+            chips_[k].WriteArray(unit, (old & ~mask) | ((chipWord >> (16 * k)) & mask));
+        }
+    }
+}
+
 void FlashBus::BusWrite(uint32_t addr, uint32_t value, unsigned width, uint64_t now) {
     if (!InWindow(addr, width)) return;
     const uint32_t offset = addr - options_.base;

@@ -55,6 +55,11 @@ class FlashBus {
     // (the board's DCU peeks). Same address rules as BusRead.
     uint32_t Peek(uint32_t addr, unsigned width) const;
 
+    // The window's bytes as plain memory (backdoor, persistence, DCU reads): the array through
+    // the wiring, whatever state the chips are in. Bytes outside the window are left alone.
+    void PeekBytes(uint32_t addr, uint8_t* out, size_t n) const;
+    void PokeBytes(uint32_t addr, const uint8_t* in, size_t n);
+
     unsigned chip_count() const { return static_cast<unsigned>(chips_.size()); }
     FlashChip& chip(unsigned i) { return chips_.at(i); }
     const FlashChip& chip(unsigned i) const { return chips_.at(i); }

@@ -47,6 +47,8 @@ class FlashChip {
 
     // The array at a chip address whatever the command state (a plain memory peek).
     uint32_t ReadArray(uint32_t chipAddr) const;
+    // Stores into the array directly (backdoor and persistence; no command cycle).
+    void WriteArray(uint32_t chipAddr, uint32_t value) { SetUnit(chipAddr, value); }
     // True while a program or erase is running (not after it ended with an error).
     bool Busy(uint64_t now) const;
 

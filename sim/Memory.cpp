@@ -1,5 +1,7 @@
 #include "sim/Memory.h"
 
+#include "sim/FlashBus.h"
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -32,12 +34,7 @@ bool IsDcuWord(uint32_t addr) {
 }
 }  // namespace
 
-Memory::Memory() : iram_(kIramSize, 0), sdram_(kSdramSize, 0) {
-    FlashWindow window;
-    window.base = kFlashBase;
-    window.data.assign(kFlashSize, 0xFF);  // erased
-    flash_.push_back(std::move(window));
-}
+Memory::Memory() : iram_(kIramSize, 0), sdram_(kSdramSize, 0) {}
 
 Memory::Span Memory::Find(uint32_t addr) const {
     auto* self = const_cast<Memory*>(this);
@@ -50,11 +47,8 @@ Memory::Span Memory::Find(uint32_t addr) const {
         return {self->dcu_ + (addr - kDcuBase), kDcuSize - (addr - kDcuBase), kDcu};
     if (InRange(addr, kEmiBase, kEmiSize))
         return {self->emi_ + (addr - kEmiBase), kEmiSize - (addr - kEmiBase), kPlain};
-    for (auto& window : self->flash_) {
-        if (InRange(addr, window.base, window.data.size()))
-            return {window.data.data() + (addr - window.base),
-                    window.data.size() - (addr - window.base), kFlash};
-    }
+    if (flash_ && flash_->Contains(addr))
+        return {nullptr, flash_->size() - (addr - flash_->base()), kFlash};
     return {nullptr, 1, kUnmapped};
 }
 
@@ -69,7 +63,10 @@ void Memory::Peek(uint32_t addr, uint8_t* out, size_t n) const {
             continue;
         }
         const size_t len = span.len < n ? span.len : n;
-        std::memcpy(out, span.bytes, len);
+        if (span.kind == kFlash)
+            flash_->PeekBytes(addr, out, len);
+        else
+            std::memcpy(out, span.bytes, len);
         out += len, addr += static_cast<uint32_t>(len), n -= len;
     }
 }
@@ -88,12 +85,16 @@ void Memory::Poke(uint32_t addr, const uint8_t* in, size_t n) {
             continue;
         }
         const size_t len = span.len < n ? span.len : n;
-        std::memcpy(span.bytes, in, len);
+        if (span.kind == kFlash)
+            flash_->PokeBytes(addr, in, len);
+        else
+            std::memcpy(span.bytes, in, len);
         in += len, addr += static_cast<uint32_t>(len), n -= len;
     }
 }
 
 void Memory::BusRead(uint32_t addr, uint8_t* out, size_t n) {
+    if (beforeRead) beforeRead(addr, n);
     for (size_t i = 0; i < n; ++i) {
         if (Find(addr + static_cast<uint32_t>(i)).kind == kUnmapped) ++unmappedReads_;
     }
@@ -101,7 +102,18 @@ void Memory::BusRead(uint32_t addr, uint8_t* out, size_t n) {
 }
 
 void Memory::BusWrite(uint32_t addr, const uint8_t* in, size_t n) {
+    const uint32_t start = addr;
+    const size_t total = n;
     bool control = false;
+    // An aligned word wholly in flash is one 32-bit access (two cycles on a 16-bit bus).
+    if (flash_ && n == 4 && (addr & 3) == 0 && flash_->Contains(addr) &&
+        flash_->Contains(addr + 3)) {
+        const uint32_t word = static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
+                              static_cast<uint32_t>(in[2]) << 16 |
+                              static_cast<uint32_t>(in[3]) << 24;
+        flash_->BusWrite(addr, word, 32, now_ ? *now_ : 0);
+        n = 0;
+    }
     while (n > 0) {
         const Span span = Find(addr);
         switch (span.kind) {
@@ -117,10 +129,7 @@ void Memory::BusWrite(uint32_t addr, const uint8_t* in, size_t n) {
                 }
                 break;
             case kFlash:
-                for (auto& window : flash_) {
-                    if (InRange(addr, window.base, window.data.size()) && window.onBusWrite)
-                        window.onBusWrite(addr - window.base, in, 1);
-                }
+                flash_->BusWrite(addr, *in, 8, now_ ? *now_ : 0);
                 break;
             default:
                 *span.bytes = *in;
@@ -129,25 +138,39 @@ void Memory::BusWrite(uint32_t addr, const uint8_t* in, size_t n) {
         ++in, ++addr, --n;
     }
     if (control && onControl) onControl(dcuControl);
+    if (afterWrite) afterWrite(start, total);
 }
 
 namespace {
 namespace fs = std::filesystem;
 
 void LoadImage(const fs::path& path, std::vector<uint8_t>& into) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return;  // nothing saved yet: keep reset contents
-    file.read(reinterpret_cast<char*>(into.data()), static_cast<std::streamsize>(into.size()));
-    // A short file fills only what it holds; an oversized one is cut to the region.
+    Memory::LoadFile(path.string(), into.data(), into.size());
 }
 
 bool SaveImage(const fs::path& path, const std::vector<uint8_t>& from, std::string& error) {
+    return Memory::SaveFile(path.string(), from.data(), from.size(), error);
+}
+
+std::string FlashName(size_t i) {
+    return "flash" + std::to_string(i) + ".bin";
+}
+}  // namespace
+
+void Memory::LoadFile(const std::string& path, uint8_t* into, size_t n) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return;  // nothing saved yet: keep reset contents
+    file.read(reinterpret_cast<char*>(into), static_cast<std::streamsize>(n));
+    // A short file fills only what it holds; an oversized one is cut to the region.
+}
+
+bool Memory::SaveFile(const std::string& path_, const uint8_t* from, size_t n, std::string& error) {
+    const fs::path path(path_);
     fs::path tmp = path;
     tmp += ".tmp";
     {
         std::ofstream file(tmp, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(from.data()),
-                   static_cast<std::streamsize>(from.size()));
+        file.write(reinterpret_cast<const char*>(from), static_cast<std::streamsize>(n));
         file.close();
         if (!file) {
             error = "cannot write " + tmp.string();
@@ -163,11 +186,6 @@ bool SaveImage(const fs::path& path, const std::vector<uint8_t>& from, std::stri
     return true;
 }
 
-std::string FlashName(size_t i) {
-    return "flash" + std::to_string(i) + ".bin";
-}
-}  // namespace
-
 bool Memory::Load(const std::string& dir, std::string& error) {
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
@@ -180,7 +198,13 @@ bool Memory::Load(const std::string& dir, std::string& error) {
     const fs::path base(dir);
     LoadImage(base / "iram.bin", iram_);
     LoadImage(base / "sdram.bin", sdram_);
-    for (size_t i = 0; i < flash_.size(); ++i) LoadImage(base / FlashName(i), flash_[i].data);
+    if (flash_) {
+        // The file holds the window as the target reads it; what it lacks stays as it is.
+        std::vector<uint8_t> image(flash_->size());
+        flash_->PeekBytes(flash_->base(), image.data(), image.size());
+        LoadImage(base / FlashName(0), image);
+        flash_->PokeBytes(flash_->base(), image.data(), image.size());
+    }
     return true;
 }
 
@@ -194,8 +218,10 @@ bool Memory::Save(const std::string& dir, std::string& error) const {
     const fs::path base(dir);
     if (!SaveImage(base / "iram.bin", iram_, error)) return false;
     if (!SaveImage(base / "sdram.bin", sdram_, error)) return false;
-    for (size_t i = 0; i < flash_.size(); ++i) {
-        if (!SaveImage(base / FlashName(i), flash_[i].data, error)) return false;
+    if (flash_) {
+        std::vector<uint8_t> image(flash_->size());
+        flash_->PeekBytes(flash_->base(), image.data(), image.size());
+        if (!SaveImage(base / FlashName(0), image, error)) return false;
     }
     return true;
 }

@@ -9,6 +9,8 @@
 
 namespace sim {
 
+class FlashBus;
+
 class Memory {
   public:
     static constexpr uint32_t kDcuBase = 0x3000;
@@ -26,16 +28,15 @@ class Memory {
     // this value, so a whole unmapped word reads 0xDEADC0DE).
     static constexpr uint32_t kUnmappedPattern = 0xDEADC0DE;
 
-    // A flash device's window. Until a chip model is attached it reads as memory and ignores
-    // bus writes (a plain write to flash is a command cycle, not a store).
-    struct FlashWindow {
-        uint32_t base = 0;
-        std::vector<uint8_t> data;
-        // Hook for the chip model: sees each bus write; null drops it.
-        std::function<void(uint32_t offset, const uint8_t* in, size_t n)> onBusWrite;
-    };
-
     Memory();
+
+    // The flash bank behind its window. DCU reads and the backdoor see the array; DCU writes
+    // are bus cycles to the chips at time *now. Until one is attached the window is unmapped.
+    void AttachFlash(FlashBus* bus, const uint64_t* now) {
+        flash_ = bus;
+        now_ = now;
+    }
+    FlashBus* flash() const { return flash_; }
 
     // Backdoor access: whole map, flash written directly, nothing counted, no hooks run.
     void Peek(uint32_t addr, uint8_t* out, size_t n) const;
@@ -54,8 +55,15 @@ class Memory {
     uint32_t dcuStatus = 0;
     uint32_t dcuControl = 0;
     std::function<void(uint32_t value)> onControl;
+    // The CPU catches up here: before every DCU read and after every DCU write.
+    std::function<void(uint32_t addr, size_t n)> beforeRead;
+    std::function<void(uint32_t addr, size_t n)> afterWrite;
 
-    std::vector<FlashWindow>& flash() { return flash_; }
+    // Raw image files: Load takes what the file holds (short or oversized is fine, missing
+    // keeps `into`), Save replaces the file in one step.
+    static void LoadFile(const std::string& path, uint8_t* into, size_t n);
+    static bool SaveFile(const std::string& path, const uint8_t* from, size_t n,
+                         std::string& error);
 
     // Persistence: RAM and flash images as files in dir. Load tolerates missing, short or
     // oversized files (what is there is taken, the rest keeps its reset contents).
@@ -73,7 +81,8 @@ class Memory {
 
     std::vector<uint8_t> iram_;
     std::vector<uint8_t> sdram_;
-    std::vector<FlashWindow> flash_;
+    FlashBus* flash_ = nullptr;
+    const uint64_t* now_ = nullptr;
     uint8_t dcu_[kDcuSize] = {};
     uint8_t emi_[kEmiSize] = {};
     uint64_t unmappedReads_ = 0;

@@ -8,6 +8,7 @@
 
 #include "sim/Board.h"
 #include "sim/RemoteBitbang.h"
+#include "sim/TrapImage.h"
 
 namespace {
 
@@ -20,12 +21,16 @@ void OnSignal(int) {
 void PrintHelp() {
     std::printf(
         "Usage: tapwright-sim [--board OPTIONS] --listen PORT\n"
+        "       tapwright-sim --write-handlers DIR\n"
         "Serves a virtual STi board over OpenOCD's remote_bitbang protocol on 127.0.0.1.\n"
         "\n"
         "  --listen PORT     TCP port to listen on; 0 picks a free one. The line\n"
         "                    \"listening on 127.0.0.1:PORT\" is printed once ready.\n"
         "  --board OPTIONS   board options as after \"sim\" in --driver:\n"
         "                    [:DIR][,knob[=value]]...  e.g. \":/tmp/board,idcode=0x3D4C9041\"\n"
+        "  --write-handlers DIR  write the nine stand-in trap handler images the board\n"
+        "                    runs (TrapHandler.bin, Flash0Bus08.bin ... I2C_3Cycles.bin)\n"
+        "                    into DIR and exit\n"
         "  --help            this text\n"
         "\n"
         "One client at a time; 'Q' or a closed connection ends its session and the next\n"
@@ -51,8 +56,16 @@ int main(int argc, char** argv) {
             PrintHelp();
             return 0;
         }
-        if ((arg == "--board" || arg == "--listen") && i + 1 >= argc)
+        if ((arg == "--board" || arg == "--listen" || arg == "--write-handlers") && i + 1 >= argc)
             return Usage(arg + " needs a value");
+        if (arg == "--write-handlers") {
+            std::string error;
+            if (!sim::WriteStandInHandlers(argv[++i], error)) {
+                std::fprintf(stderr, "tapwright-sim: %s\n", error.c_str());
+                return 1;
+            }
+            return 0;
+        }
         if (arg == "--board") {
             boardText = argv[++i];
             if (!boardText.empty() && boardText[0] != ':' && boardText[0] != ',')
