@@ -16,6 +16,8 @@ namespace {
 
 // Target windows are a few MiB; this only keeps a mistyped size from allocating gigabytes.
 constexpr uint32_t kMaxTransfer = 64u << 20;
+// Trap handlers run from on-chip RAM; anything larger is not a handler.
+constexpr uint32_t kMaxTrapImage = 64u << 10;
 
 int PortFromIndex(uint32_t index) {
     switch (index) {
@@ -193,6 +195,71 @@ int RunMemWrite(const CliOptions& options, const std::string& file, uint32_t sta
     std::printf("Writing Memory -->   From : %08X Length : %08X bytes <- %s\n", start, length,
                 file.c_str());
     return 0;
+}
+
+namespace {
+
+// Downloads the general trap handler inside its own session, as the main window's LOAD does,
+// and prints the DCU state. False after printing why.
+bool LoadGeneralHandler() {
+    const std::string path = TrapHandlerPath(g_settings, g_settings.m_szTrapName);
+    std::vector<uint8_t> image;
+    if (!ReadFile(path, image) || image.empty()) {
+        std::fprintf(stderr, "tapwright-cli: cannot read the trap handler %s\n", path.c_str());
+        return false;
+    }
+    if (image.size() > kMaxTrapImage) {
+        std::fprintf(stderr, "tapwright-cli: the trap handler %s is larger than %u bytes\n",
+                     path.c_str(), kMaxTrapImage);
+        return false;
+    }
+    image.resize((image.size() + 3) & ~size_t{3}, 0x20);  // blanks up to a whole word
+    g_link.SetProgressMode(0);
+    if (!g_link.BeginSession()) {
+        g_link.ReportError();
+        return false;
+    }
+    const bool ok = g_link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0);
+    g_link.EndSession();
+    std::printf("Status : %08X\nCtrl   : %08X\nIptr   : %08X\nWptr   : %08X\n",
+                g_link.m_dcuSnapshot[0], g_link.m_dcuSnapshot[1], g_link.m_nTrapBase,
+                g_link.m_nParamBlock);
+    std::printf("Trap handler %s: %s\n", path.c_str(), ok ? "Ok" : "!!! Error !!!");
+    return ok;
+}
+
+}  // namespace
+
+int RunTrap(const CliOptions& options, TrapCommand command) {
+    CliSession session(options);
+    if (const int rc = session.Open()) return rc;
+    if (!LoadGeneralHandler()) return 1;
+    uint32_t value = 0;
+    switch (command) {
+        case TrapCommand::Load:
+            return 0;
+        case TrapCommand::MemStart:
+        case TrapCommand::ProcId: {
+            const bool ok = command == TrapCommand::MemStart ? g_link.ReadMemStart(value)
+                                                             : g_link.ReadProcId(value);
+            if (!ok) {
+                g_link.ReportError();
+                std::fprintf(stderr, "tapwright-cli: no value was read\n");
+                return 1;
+            }
+            std::printf("%s : %08X\n", command == TrapCommand::MemStart ? "MemStart" : "ProcID",
+                        value);
+            return 0;
+        }
+        case TrapCommand::Reboot:
+            if (!g_link.Reboot()) {
+                g_link.ReportError();
+                return 1;
+            }
+            std::printf("*** Reboot ***\n");
+            return 0;
+    }
+    return 2;
 }
 
 int RunSettings(const CliOptions&) {

@@ -17,3 +17,7 @@ int RunMemRead(const CliOptions& options, const std::string& file, uint32_t star
 int RunMemWrite(const CliOptions& options, const std::string& file, uint32_t start,
                 const uint32_t* size);
 int RunSettings(const CliOptions& options);
+
+// Link-level trap handler commands: each downloads the general handler first.
+enum class TrapCommand { Load, MemStart, ProcId, Reboot };
+int RunTrap(const CliOptions& options, TrapCommand command);

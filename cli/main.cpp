@@ -78,6 +78,13 @@ int main(int argc, char** argv) {
 
     app.add_subcommand("settings", "print the profiles and chip tables of Tapwright.ini");
 
+    auto* trap = app.add_subcommand("trap", "download the general trap handler and command it");
+    trap->require_subcommand(1);
+    auto* trapLoad = trap->add_subcommand("load", "download TRAP_NAME and show the DCU state");
+    auto* trapMemStart = trap->add_subcommand("memstart", "read the handler's memory start");
+    auto* trapProcId = trap->add_subcommand("procid", "read the processor identification");
+    auto* trapReboot = trap->add_subcommand("reboot", "reboot the target");
+
     CLI11_PARSE(app, argc, argv);
 
     // The command line never changes a bench's settings file.
@@ -109,5 +116,9 @@ int main(int argc, char** argv) {
     if (*cpuid) return RunCpuId(options);
     if (*memRead) return RunMemRead(options, memFile, start, size);
     if (*memWrite) return RunMemWrite(options, memFile, start, sizeGiven ? &size : nullptr);
+    if (*trapLoad) return RunTrap(options, TrapCommand::Load);
+    if (*trapMemStart) return RunTrap(options, TrapCommand::MemStart);
+    if (*trapProcId) return RunTrap(options, TrapCommand::ProcId);
+    if (*trapReboot) return RunTrap(options, TrapCommand::Reboot);
     return 2;
 }
