@@ -251,7 +251,6 @@ I2cEepromOptions EepromOf(const Options& o) {
 
 bool FlashBankOf(const Options& o, FlashBusOptions& out, std::string& error) {
     FlashBusOptions bank;
-    bank.base = Memory::kFlashBase;
     bank.width = o.flashWidth;
     if (!ParseWiring(o.flashWiring, o.flashWidth, bank.wiring, error)) return false;
     bank.chip.commandSet = o.flashCmdset;
@@ -259,13 +258,16 @@ bool FlashBankOf(const Options& o, FlashBusOptions& out, std::string& error) {
     bank.chip.topBoot = o.flashTopBoot;
     bank.chip.slowFactor = o.slow == 0 ? 1 : o.slow;
     bank.chip.eraseFails = o.eraseFails;
+    // The bank ends where internal RAM begins, as the boot flash does on these boards
+    // (0x7FF00000 for the default 1 MiB window).
+    const uint64_t units = bank.chip.sizeBytes / (bank.chip.wordMode ? 2 : 1);
+    const uint64_t window = units * (bank.width / 8);
+    bank.base = static_cast<uint32_t>(Memory::kIramBase - window);
     if (std::string e = FlashBus::Validate(bank); !e.empty()) {
         error = e;
         return false;
     }
     if (o.flashStuck) {
-        const uint64_t units = bank.chip.sizeBytes / (bank.chip.wordMode ? 2 : 1);
-        const uint64_t window = units * (bank.width / 8);
         if (*o.flashStuck < bank.base || *o.flashStuck - bank.base >= window) {
             error = "flash-stuck address is outside the flash window";
             return false;
@@ -327,7 +329,9 @@ std::string OptionsHelp() {
            "  keep-running   0xFFFFFFFF/0 control writes leave a running handler running\n"
            "  procid=HEX     what ProcID reports (default: the idcode)\n"
            "Devices:\n"
-           "  flash-width=8|16|32        flash bus width (default 16; 32 = two chips)\n"
+           "  flash-width=8|16|32        flash bus width (default 16; 32 = two chips). The bank\n"
+           "                             ends at 0x7FFFFFFF: 0x7FF00000 for 1 MiB, 0x7FE00000\n"
+           "                             for the 2 MiB of two chips\n"
            "  flash-cmdset=amd|intel     command set of the chips (default amd)\n"
            "  flash-mode=word|byte       chip organisation x16 or x8 (default word)\n"
            "  flash-boot=top|bottom      boot block position (default top)\n"

@@ -106,7 +106,7 @@ void Memory::BusWrite(uint32_t addr, const uint8_t* in, size_t n) {
     const size_t total = n;
     bool control = false;
     // An aligned word wholly in flash is one 32-bit access (two cycles on a 16-bit bus).
-    if (flash_ && n == 4 && (addr & 3) == 0 && flash_->Contains(addr) &&
+    if (flash_ && n == 4 && (addr & 3) == 0 && Find(addr).kind == kFlash &&
         flash_->Contains(addr + 3)) {
         const uint32_t word = static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
                               static_cast<uint32_t>(in[2]) << 16 |

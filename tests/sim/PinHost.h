@@ -100,6 +100,7 @@ class PinHost {
         return false;
     }
     bool WaitData(int clocks = 16) {
+        guard_ = 0;  // bounds this wait only: long trap sessions make many of them
         for (int i = 0; i < clocks; ++i) {
             Clock(0, 0);
             if (history_ == 3) return true;

@@ -193,7 +193,8 @@ TEST(BoardKnobs, DeviceAndHandlerKnobsParseAndBadOnesAreNamed) {
         EXPECT_FALSE(error.empty()) << bad;
         EXPECT_EQ(keep.flashWidth, 16u);
     }
-    ASSERT_TRUE(sim::ParseOptions(",flash-width=8,flash-wiring=7/6/5/4/3/2/1/0", o, error))
+    sim::Options fresh;
+    ASSERT_TRUE(sim::ParseOptions(",flash-width=8,flash-wiring=7/6/5/4/3/2/1/0", fresh, error))
         << error;
     const std::string help = sim::OptionsHelp();
     for (const char* knob : {"ready-polls=", "handler-dead", "keep-running", "slow=", "erase-fails",
