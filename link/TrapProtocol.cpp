@@ -63,9 +63,9 @@ bool CTargetLink::LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t 
     if (ok) {
         ComputeSlots(m_trapVectors[2]);
         m_bTrapLoaded = true;
-        uint32_t status = 0;
+        // Every status read lands in the snapshot's image of 0x3004, which the window shows.
+        uint32_t& status = m_dcuSnapshot[(kDcuControl - kDcuBase) / 4];
         ok = ReadDcuStatus(status, 0);
-        if (ok) m_dcuSnapshot[(kDcuControl - kDcuBase) / 4] = status;
         // A handler already running (a second load while the first still serves) is reused
         // as it is: no start and no readiness wait.
         const bool running = (status & kDcuTrapRunning) == kDcuTrapRunning;
@@ -94,7 +94,7 @@ bool CTargetLink::WaitTrapReady(uint32_t polls) {
 }
 
 bool CTargetLink::TrapAccess(uint32_t address, uint32_t value, uint32_t* out, uint32_t command) {
-    uint32_t status = 0;
+    uint32_t& status = m_dcuSnapshot[(kDcuControl - kDcuBase) / 4];
     if (!ReadDcuStatus(status, 0)) return ReportError();
     if (status != kDcuTrapRunning) {
         m_nError = kErrTrapNotRunning;
@@ -137,7 +137,7 @@ bool CTargetLink::ExitTrap() {
     // address 0 must not receive a leave command.
     if (!m_bTrapLoaded) return ReportError();
     PokeWord(m_trapVectors[2] + kSlotCommand, kTrapLeave);
-    uint32_t status = 0;
+    uint32_t& status = m_dcuSnapshot[(kDcuControl - kDcuBase) / 4];
     if (!ReadDcuStatus(status, kDcuTrapLeft)) SetErrorIfQuiet(m_nError, kErrTrapEnd);
     return ReportError();
 }

@@ -101,6 +101,8 @@ TEST_F(TrapBoardTest, LoadStartsTheHandlerThroughTheVectorBlock) {
     EXPECT_EQ(link.m_nSlotParam[8], kTrapParams + 172);
     EXPECT_EQ(Slot(0), 0u);  // readiness answered
     EXPECT_EQ(DcuStatus(), kDcuTrapRunning);
+    // The window shows the status the load last read, from the snapshot's image of 0x3004.
+    EXPECT_EQ(link.m_dcuSnapshot[1], kDcuTrapRunning);
     EXPECT_TRUE(observer.calls.empty());
 }
 
