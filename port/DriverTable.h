@@ -12,8 +12,8 @@ namespace port {
 // Environment variable read when no --driver option is given.
 constexpr const char* kDriverEnvVar = "TAPWRIGHT_DRIVER";
 
-// Builds the backend the driver string names. On failure returns null and sets error to one line that
-// names the cause and the fix.
+// Builds the backend the driver string names. On failure returns null and sets error to one line
+// that names the cause and the fix.
 std::unique_ptr<IPortDriver> CreatePortDriver(const std::string& spec, std::string& error);
 // The platform's real driver: "porttalk" on Windows, "ppdev" on Linux.
 const char* DefaultDriverName();
