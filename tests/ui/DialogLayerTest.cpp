@@ -1,0 +1,323 @@
+// The dialog layer on its own: templates, the control model, and the in-memory host.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ui/Dialog.h"
+#include "ui/DialogTemplate.h"
+#include "ui/MemoryUiHost.h"
+
+namespace {
+
+struct Row {
+    int dialog, id;
+    ControlKind kind;
+    const char* text;
+    int x, y, cx, cy;
+};
+
+// Every addressed control of the six templates, with the geometry the windows are drawn from.
+const std::vector<Row> kRows = {
+    {102, 1000, ControlKind::PushButton, "CPU ID", 15, 18, 39, 12},
+    {102, 1001, ControlKind::Edit, "", 64, 18, 53, 12},
+    {102, 1002, ControlKind::Edit, "", 145, 18, 78, 13},
+    {102, 1033, ControlKind::DropList, "", 254, 17, 77, 81},
+    {102, 1025, ControlKind::DropList, "", 343, 18, 40, 65},
+    {102, 1022, ControlKind::PushButton, "LOAD", 15, 54, 27, 12},
+    {102, 1023, ControlKind::Edit, "", 77, 54, 52, 13},
+    {102, 1030, ControlKind::Edit, "", 160, 54, 52, 13},
+    {102, 1035, ControlKind::Edit, "", 243, 54, 52, 13},
+    {102, 1024, ControlKind::Edit, "", 326, 54, 52, 13},
+    {102, 1054, ControlKind::Tab, "", 7, 82, 380, 120},
+    {102, 1011, ControlKind::Progress, "", 7, 211, 313, 13},
+    {102, 2, ControlKind::PushButton, "Fin", 330, 210, 50, 14},
+    {102, 1016, ControlKind::Edit, "", 7, 231, 313, 14},
+    {102, 1020, ControlKind::Edit, "", 321, 230, 67, 15},
+    {100, 1030, ControlKind::Edit, "", 95, 11, 29, 12},
+    {100, 1031, ControlKind::Edit, "", 82, 26, 43, 12},
+    {100, 1, ControlKind::DefPushButton, "OK", 129, 14, 18, 14},
+    {133, 1034, ControlKind::DropList, "", 7, 7, 75, 89},
+    {133, 1036, ControlKind::DropList, "", 30, 81, 52, 73},
+    {133, 1044, ControlKind::PushButton, "LOAD TRAP", 25, 43, 55, 12},
+    {133, 1004, ControlKind::Edit, "", 108, 7, 78, 13},
+    {133, 1005, ControlKind::Edit, "", 125, 31, 52, 13},
+    {133, 1043, ControlKind::Edit, "", 125, 55, 52, 13},
+    {133, 1039, ControlKind::Edit, "", 125, 80, 52, 13},
+    {133, 1038, ControlKind::Edit, "", 215, 7, 110, 13},
+    {133, 1040, ControlKind::Edit, "", 215, 43, 52, 13},
+    {133, 1041, ControlKind::Edit, "", 215, 80, 52, 13},
+    {133, 1007, ControlKind::PushButton, "READ", 333, 7, 40, 12},
+    {133, 1012, ControlKind::PushButton, "ERASE", 333, 32, 40, 12},
+    {133, 1021, ControlKind::PushButton, "WRITE", 333, 56, 40, 12},
+    {133, 1014, ControlKind::PushButton, "VERIFY", 333, 81, 40, 12},
+    {135, 1044, ControlKind::PushButton, "LOAD TRAP", 25, 43, 55, 12},
+    {135, 1057, ControlKind::GroupBox, "Cycles", 26, 69, 53, 24},
+    {135, 1055, ControlKind::Radio, "2", 32, 79, 20, 10},
+    {135, 1056, ControlKind::Radio, "3", 55, 79, 20, 10},
+    {135, 1043, ControlKind::Edit, "", 127, 6, 52, 13},
+    {135, 1045, ControlKind::Edit, "", 126, 43, 52, 13},
+    {135, 1046, ControlKind::Edit, "", 126, 80, 52, 13},
+    {135, 1038, ControlKind::Edit, "", 215, 6, 110, 13},
+    {135, 1040, ControlKind::Edit, "", 215, 43, 52, 13},
+    {135, 1041, ControlKind::Edit, "", 215, 80, 52, 13},
+    {135, 1007, ControlKind::PushButton, "READ", 333, 6, 40, 12},
+    {135, 1021, ControlKind::PushButton, "WRITE", 333, 43, 40, 12},
+    {135, 1012, ControlKind::PushButton, "ERASE", 333, 81, 40, 12},
+    {134, 1007, ControlKind::PushButton, "READ", 333, 7, 40, 12},
+    {134, 1038, ControlKind::Edit, "", 215, 7, 110, 13},
+    {134, 1021, ControlKind::PushButton, "WRITE", 333, 32, 40, 12},
+    {134, 1040, ControlKind::Edit, "", 215, 43, 52, 13},
+    {134, 1031, ControlKind::PushButton, "LOAD", 333, 56, 40, 12},
+    {134, 1041, ControlKind::Edit, "", 215, 80, 52, 13},
+    {134, 1032, ControlKind::PushButton, "GO", 333, 81, 40, 12},
+    {136, 1026, ControlKind::PushButton, "MemStart", 323, 7, 50, 14},
+    {136, 1029, ControlKind::Edit, "", 125, 43, 52, 13},
+    {136, 1028, ControlKind::PushButton, "ProcID", 323, 45, 50, 14},
+    {136, 1027, ControlKind::PushButton, "Reboot", 323, 86, 50, 14},
+};
+
+const ControlTemplate* Find(const DialogTemplate& t, int id) {
+    for (const ControlTemplate& c : t.controls)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+std::vector<std::string> Labels(const DialogTemplate& t) {
+    std::vector<std::string> out;
+    for (const ControlTemplate& c : t.controls)
+        if (c.id == kNoControlId) out.push_back(c.text);
+    return out;
+}
+
+TEST(DialogTemplates, EveryControlWithItsIdKindTextAndGeometry) {
+    for (const Row& r : kRows) {
+        SCOPED_TRACE("template " + std::to_string(r.dialog) + " control " + std::to_string(r.id));
+        const ControlTemplate* c = Find(GetDialogTemplate(r.dialog), r.id);
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(c->kind, r.kind);
+        EXPECT_EQ(c->text, r.text);
+        EXPECT_EQ(std::vector<int>({c->x, c->y, c->cx, c->cy}),
+                  std::vector<int>({r.x, r.y, r.cx, r.cy}));
+    }
+    // Nothing but the rows above (and labels) in each template.
+    for (int id : DialogTemplateIds()) {
+        const DialogTemplate& t = GetDialogTemplate(id);
+        for (const ControlTemplate& c : t.controls) {
+            if (c.id == kNoControlId) continue;
+            bool listed = false;
+            for (const Row& r : kRows) listed |= r.dialog == id && r.id == c.id;
+            EXPECT_TRUE(listed) << "template " << id << " control " << c.id;
+        }
+    }
+}
+
+TEST(DialogTemplates, WindowsLabelsStylesAndResources) {
+    const DialogTemplate& main = GetDialogTemplate(kIddMain);
+    EXPECT_EQ(main.caption, "Tapwright for STi Processors");
+    EXPECT_EQ(std::vector<int>({main.cx, main.cy}), std::vector<int>({395, 254}));
+    EXPECT_EQ(main.font, "MS Sans Serif");
+    EXPECT_EQ(main.pointSize, 8);
+    EXPECT_EQ(Labels(main),
+              (std::vector<std::string>{"TARGET", "CPU :", "DUT :", "LPT Port", "TRAP HANDLER",
+                                        "Status :", "Ctrl :", "Iptr :", "Wptr :"}));
+    EXPECT_EQ(Find(main, 1025)->items, (std::vector<std::string>{"0x378", "0x278", "0x3BC"}));
+    EXPECT_TRUE(Find(main, 2)->style & ControlStyle::Cancel);
+    EXPECT_EQ(Find(main, 1001)->style & (ControlStyle::ReadOnly | ControlStyle::Disabled),
+              ControlStyle::ReadOnly | ControlStyle::Disabled);
+    EXPECT_FALSE(Find(main, 1016)->style & ControlStyle::Disabled);
+
+    const DialogTemplate& about = GetDialogTemplate(kIddAbout);
+    EXPECT_EQ(about.caption, "A propos de Tapwright");
+    EXPECT_EQ(Labels(about)[0], "128");  // the icon
+    EXPECT_EQ(Labels(about)[1], "Tapwright Version");
+
+    EXPECT_EQ(Labels(GetDialogTemplate(kIddFlash)),
+              (std::vector<std::string>{
+                  "Bus :", "ID :", "MFG :", "DEV :", "BASE :", "File :", "Start :", "Size :"}));
+    EXPECT_EQ(Find(GetDialogTemplate(kIddFlash), 1034)->items,
+              (std::vector<std::string>{"Firmware", "Tables"}));
+    EXPECT_EQ(Labels(GetDialogTemplate(kIddEeprom)),
+              (std::vector<std::string>{"DEV :", "SCC :", "PIO :", "File :", "Start :", "Size :"}));
+    for (int id : {kIddFlash, kIddEeprom, kIddMemory, kIddMisc}) {
+        const DialogTemplate& page = GetDialogTemplate(id);
+        EXPECT_TRUE(page.child);
+        EXPECT_EQ(page.cx, 380);
+        EXPECT_EQ(page.cy, id == kIddMisc ? 107 : 100);
+        // Labels sit left of their field, inside the page.
+        for (const ControlTemplate& c : page.controls) {
+            EXPECT_GE(c.x, 0);
+            EXPECT_LE(c.x + c.cx, page.cx);
+        }
+    }
+    EXPECT_THROW(GetDialogTemplate(999), std::out_of_range);
+
+    EXPECT_EQ(LoadResourceString(101), "&A propos de Tapwright...");
+    EXPECT_FALSE(LoadResourceString(102).empty());
+    EXPECT_FALSE(LoadResourceString(116).empty());
+    EXPECT_TRUE(LoadResourceString(117).empty());
+    EXPECT_STREQ(VersionText(), "1, 0, 0, 11");
+}
+
+// A dialog with a message map that records what reaches it.
+class Probe : public CDialog {
+  public:
+    explicit Probe(int id) : CDialog(id) {}
+    std::vector<std::string> events;
+    std::string member = "from member";
+
+  protected:
+    void DoDataExchange(CDataExchange& dx) override { DDX_Text(dx, 1016, member); }
+    bool OnCommand(int id, UiEvent event) override {
+        events.push_back(std::to_string(id) + ":" + std::to_string(static_cast<int>(event)));
+        return id != kIdCancel && CDialog::OnCommand(id, event);
+    }
+};
+
+class ControlModel : public ::testing::Test {
+  protected:
+    void SetUp() override { SetUiHost(&host); }
+    void TearDown() override { SetUiHost(nullptr); }
+    CMemoryUiHost host;
+};
+
+TEST_F(ControlModel, ListsRefuseOutOfRangeSelectionsAndTabsSelectTheirFirstItem) {
+    Probe dlg(kIddMain);
+    ASSERT_TRUE(dlg.Create(nullptr));
+    EXPECT_EQ(dlg.GetCount(1025), 3);
+    EXPECT_TRUE(dlg.SetCurSel(1025, 2));
+    EXPECT_FALSE(dlg.SetCurSel(1025, 3));
+    EXPECT_EQ(dlg.GetCurSel(1025), 2);
+    dlg.ResetContent(1033);
+    EXPECT_EQ(dlg.GetCurSel(1033), -1);
+    EXPECT_EQ(dlg.AddString(1033, "PERSO"), 0);
+
+    EXPECT_EQ(dlg.GetCurSel(1054), -1);
+    for (const char* label : {"FLASH", "EEPROM", "MEMORY", "MISC."})
+        dlg.InsertItem(1054, dlg.GetCount(1054), label);
+    EXPECT_EQ(dlg.GetCurSel(1054), 0);
+    EXPECT_FALSE(dlg.SetCurSel(1054, 7));
+    EXPECT_EQ(dlg.GetCurSel(1054), 0);
+
+    Rect first, second;
+    ASSERT_TRUE(dlg.GetItemRect(1054, 0, first));
+    ASSERT_TRUE(dlg.GetItemRect(1054, 1, second));
+    EXPECT_EQ(second.left, first.right);
+    EXPECT_FALSE(dlg.GetItemRect(1054, 4, first));
+}
+
+TEST_F(ControlModel, DialogUnitsFollowTheHostsBaseUnits) {
+    Probe dlg(kIddMain);
+    EXPECT_EQ(dlg.MapDialogRect({7, 82, 387, 202}), (Rect{11, 133, 581, 328}));
+    host.SetBaseUnits({8, 16});
+    EXPECT_EQ(dlg.MapDialogRect({4, 8, 8, 16}), (Rect{8, 16, 16, 32}));
+    ASSERT_TRUE(dlg.Create(nullptr));
+    EXPECT_EQ(dlg.GetClientRect(1054), (Rect{0, 0, 760, 240}));
+}
+
+TEST_F(ControlModel, OperatorInputIsRefusedOnDisabledHiddenOrReadOnlyControls) {
+    Probe dlg(kIddMain);
+    EXPECT_FALSE(dlg.Press(1000));  // no window yet
+    ASSERT_TRUE(dlg.Create(nullptr));
+    EXPECT_TRUE(dlg.Press(1000));
+    dlg.EnableWindow(1000, false);
+    EXPECT_FALSE(dlg.Press(1000));
+    EXPECT_NE(dlg.LastRefusal().find("disabled"), std::string::npos);
+    dlg.EnableWindow(1000, true);
+    dlg.ShowDlgItem(1000, false);
+    EXPECT_FALSE(dlg.Press(1000));
+    EXPECT_FALSE(dlg.Press(4242));
+    EXPECT_FALSE(dlg.Type(1016, "typed"));  // read-only status field
+    EXPECT_FALSE(dlg.Select(1025, 3));
+    EXPECT_TRUE(dlg.Select(1025, 1));
+    EXPECT_EQ(dlg.events, (std::vector<std::string>{"1000:0", "1025:2", "1025:3", "1025:1"}));
+
+    // A page inside a hidden parent cannot be reached either.
+    Probe page(kIddMisc);
+    ASSERT_TRUE(page.Create(&dlg, 1054));
+    EXPECT_FALSE(page.Press(1026));
+    page.ShowWindow(true);
+    EXPECT_TRUE(page.Press(1026));
+    dlg.ShowWindow(false);
+    EXPECT_FALSE(page.Press(1026));
+}
+
+TEST_F(ControlModel, RadioButtonsOfAGroupExcludeEachOther) {
+    Probe page(kIddEeprom);
+    ASSERT_TRUE(page.Create(nullptr));
+    page.ShowWindow(true);
+    page.CheckDlgButton(1055, true);
+    EXPECT_TRUE(page.Press(1056));
+    EXPECT_TRUE(page.IsDlgButtonChecked(1056));
+    EXPECT_FALSE(page.IsDlgButtonChecked(1055));
+}
+
+TEST_F(ControlModel, DataExchangeAndTheCancelCommand) {
+    Probe dlg(kIddMain);
+    ASSERT_TRUE(dlg.Create(nullptr));
+    EXPECT_EQ(dlg.GetDlgItemText(1016), "from member");  // pushed by OnInitDialog
+    dlg.SetDlgItemText(1016, "from control");
+    dlg.UpdateData(true);
+    EXPECT_EQ(dlg.member, "from control");
+
+    EXPECT_TRUE(dlg.Press(2));
+    EXPECT_TRUE(dlg.IsEnded());
+    EXPECT_EQ(dlg.EndResult(), kIdCancel);
+}
+
+TEST_F(ControlModel, ModalLoopsRunTheScriptedDriver) {
+    Probe dlg(kIddAbout);
+    host.SetModalDriver([](CDialog& d) { d.Press(1); });
+    EXPECT_EQ(dlg.DoModal(), kIdOk);
+    EXPECT_FALSE(dlg.IsWindow());
+    host.SetModalDriver(nullptr);
+    EXPECT_EQ(dlg.DoModal(), -1);  // nothing ended it
+}
+
+TEST_F(ControlModel, PromptsAreAnsweredFromTheScriptNeverWaitedOn) {
+    EXPECT_EQ(host.MessageBox(nullptr, "info", "title", kMbOk), kIdOk);
+    EXPECT_EQ(host.MessageBox(nullptr, "Confirmation ?", "Effacement de la FLASH",
+                              kMbYesNo | kMbIconExclamation),
+              kIdNo);
+    ASSERT_EQ(host.Unanswered().size(), 1u);
+    host.QueueMessageAnswer(kIdYes);
+    EXPECT_EQ(host.MessageBox(nullptr, "Confirmation ?", "x", kMbYesNo | kMbIconExclamation),
+              kIdYes);
+
+    FileDialogRequest save;
+    save.open = false;
+    save.defaultExt = "rom";
+    std::string path;
+    EXPECT_FALSE(host.FileDialog(nullptr, save, path));
+    EXPECT_EQ(host.Unanswered().size(), 2u);
+    host.QueueFileAnswer("dir.v2/image");
+    host.QueueFileAnswer("");
+    EXPECT_TRUE(host.FileDialog(nullptr, save, path));
+    EXPECT_EQ(path, "dir.v2/image.rom");
+    EXPECT_FALSE(host.FileDialog(nullptr, save, path));  // scripted cancel
+    EXPECT_EQ(host.Unanswered().size(), 2u);
+    EXPECT_EQ(host.Prompts().size(), 6u);
+}
+
+TEST_F(ControlModel, PumpingDeliversPostedInputAndCloseIsRefusedInsideAHandler) {
+    struct Busy : Probe {
+        Busy() : Probe(kIddMain) {}
+        bool closeAccepted = true;
+        bool OnCommand(int id, UiEvent event) override {
+            if (id == 1000) {
+                GetUiHost().PumpMessages();
+                return true;
+            }
+            return Probe::OnCommand(id, event);
+        }
+    } dlg;
+    ASSERT_TRUE(dlg.Create(nullptr));
+    host.PostInput([&] { dlg.closeAccepted = dlg.RequestClose(); });
+    EXPECT_TRUE(dlg.Press(1000));
+    EXPECT_FALSE(dlg.closeAccepted);
+    EXPECT_FALSE(dlg.IsEnded());
+    EXPECT_EQ(CDialog::RunningHandlers(), 0);
+    EXPECT_TRUE(dlg.RequestClose());
+}
+
+}  // namespace
