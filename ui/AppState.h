@@ -1,0 +1,44 @@
+// Program-wide state of the operator interface: the four state flags, the operation log,
+// and small helpers shared by the main window and the pages.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#ifdef __MINGW32__
+#define TAPWRIGHT_UI_PRINTF gnu_printf  // MinGW's plain printf checking is the MS flavour
+#else
+#define TAPWRIGHT_UI_PRINTF printf
+#endif
+
+struct DutProfile;
+
+// All false when the main window starts; they act only through which controls are enabled.
+extern bool g_cpuIdentified;
+extern bool g_trapRunning;
+extern bool g_flashTrapLoaded;
+extern bool g_eepromTrapLoaded;
+
+// The operation log; null while it is not open (a missing or unwritable log is not an error).
+extern std::FILE* g_log;
+// Appends to the log and flushes, so a crash or power cut loses nothing; no-op when closed.
+__attribute__((format(TAPWRIGHT_UI_PRINTF, 1, 2))) void LogPrintf(const char* format, ...);
+// Where OpenLog writes: the GUI empties "log.txt" on every start; the command line appends
+// (a production line keeps its history).
+void SetLogTarget(const std::string& path, bool append);
+const std::string& LogPath();
+// Closes any open log, then opens the target. False (g_log null) when it cannot be opened.
+bool OpenLog();
+void CloseLog();
+
+// The profile at g_currentDut, or null when the table has no such profile.
+DutProfile* CurrentProfile();
+// The one editable profile is named exactly "PERSO".
+bool IsPersoProfile(const DutProfile* profile);
+
+// "%08X".
+std::string Hex8(uint32_t value);
+// A hexadecimal field as the pages read it: "0x" + text in base 16, up to the first
+// character that is not a hexadecimal digit; no digit gives 0; saturates at 32 bits.
+uint32_t ParseHexField(const std::string& text);

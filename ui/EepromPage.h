@@ -1,0 +1,54 @@
+// The EEPROM page: the I2C EEPROM of the current profile.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ui/Page.h"
+
+class CEepromPage : public CPage {
+  public:
+    enum : int {
+        kIdLoadTrap = 1044,
+        kIdCycles = 1057,
+        kIdCycles2 = 1055,
+        kIdCycles3 = 1056,
+        kIdDevice = 1043,
+        kIdScc = 1045,
+        kIdPio = 1046,
+        kIdFile = 1038,
+        kIdStart = 1040,
+        kIdSize = 1041,
+        kIdRead = 1007,
+        kIdWrite = 1021,
+        kIdErase = 1012,
+    };
+
+    CEepromPage() : CPage(kIddEeprom) {}
+
+    // Takes the current profile's EEPROM values into the page.
+    void ApplyProfile();
+    void EnableControls() override;
+    void DisableControls() override;
+
+    std::string m_strDevice, m_strFile, m_strSize, m_strStart, m_strPio, m_strScc;
+
+  protected:
+    bool OnInitDialog() override;
+    void OnDestroy() override;
+    bool OnCommand(int id, UiEvent event) override;
+    void DoDataExchange(CDataExchange& dx) override;
+
+    void ShowFields();
+    void FetchFields(uint32_t& start, uint32_t& size);
+    // The start, size, device, PIO and SCC fields, the "Cycles" box and its radio buttons.
+    void EnableProfileControls(bool enable);
+
+    // Operations of the page: the EEPROM page's work fills these in.
+    void OnLoadTrap();
+    void OnRead();
+    void OnWrite();
+    void OnErase();
+    void OnCycles2();
+    void OnCycles3();
+};

@@ -1,0 +1,60 @@
+// The FLASH page: one flash bank of the current profile at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ui/FlashChip.h"
+#include "ui/Page.h"
+
+class CFlashPage : public CPage {
+  public:
+    enum : int {
+        kIdBankList = 1034,
+        kIdBusList = 1036,
+        kIdLoadTrap = 1044,
+        kIdIdent = 1004,
+        kIdMaker = 1005,
+        kIdDevice = 1043,
+        kIdBase = 1039,
+        kIdFile = 1038,
+        kIdStart = 1040,
+        kIdSize = 1041,
+        kIdRead = 1007,
+        kIdErase = 1012,
+        kIdWrite = 1021,
+        kIdVerify = 1014,
+    };
+
+    CFlashPage() : CPage(kIddFlash) {}
+
+    // Makes bank `index` of the current profile the page's bank; an index outside the
+    // profile changes nothing.
+    void SelectBank(int32_t index);
+    void EnableControls() override;
+    void DisableControls() override;
+
+    FlashChip m_chip;
+    int32_t m_nPageBusWidth = -1;
+    int32_t m_nBankIndex = -1;
+    std::string m_strBase, m_strDevice, m_strFile, m_strIdent, m_strMaker, m_strStart, m_strSize;
+
+  protected:
+    bool OnInitDialog() override;
+    void OnDestroy() override;
+    bool OnCommand(int id, UiEvent event) override;
+    void DoDataExchange(CDataExchange& dx) override;
+
+    void ShowFields();
+    void FetchFields(uint32_t& start, uint32_t& size);
+
+    // Operations of the page: the FLASH page's work fills these in.
+    void OnLoadTrap();
+    void OnRead();
+    void OnErase();
+    void OnWrite();
+    void OnVerify();
+    void OnBusCloseUp();
+    void OnBankCloseUp();
+    void OnBankDropDown();
+};

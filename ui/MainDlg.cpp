@@ -1,0 +1,253 @@
+#include "ui/MainDlg.h"
+
+#include "config/Settings.h"
+#include "link/TargetLink.h"
+#include "ui/AboutDlg.h"
+#include "ui/AppState.h"
+
+namespace {
+const char* const kTabLabels[kPageCount] = {"FLASH", "EEPROM", "MEMORY", "MISC."};
+}
+
+CMainDlg::CMainDlg() : CDialog(kIddMain) {
+    m_hIcon = kIdiMainIcon;
+}
+
+CMainDlg::~CMainDlg() = default;
+
+void CMainDlg::DoDataExchange(CDataExchange& dx) {
+    DDX_Text(dx, kIdCpu, m_strCpu);
+    DDX_Text(dx, kIdIdCode, m_strIdCode);
+    DDX_Text(dx, kIdStatus, m_strStatus);
+    DDX_Text(dx, kIdResult, m_strResult);
+    DDX_Text(dx, kIdTrapStatus, m_strTrapStatus);
+    DDX_Text(dx, kIdWptr, m_strWptr);
+    DDX_Text(dx, kIdCtrl, m_strCtrl);
+    DDX_Text(dx, kIdIptr, m_strIptr);
+}
+
+bool CMainDlg::OnInitDialog() {
+    m_tab.Attach(this, kIdTab);
+    CDialog::OnInitDialog();
+
+    const std::string about = LoadResourceString(kIdsAboutBox);
+    if (!about.empty()) {
+        AppendSystemMenu(0, "");
+        AppendSystemMenu(kIdmAboutBox, about);
+    }
+    SetIcon(m_hIcon);
+
+    for (int i = 0; i < kPageCount; ++i) InsertItem(kIdTab, i, kTabLabels[i]);
+    m_tab.CreatePages(Observer());
+
+    // An index the strip refuses leaves its selection as it was.
+    if (g_settings.m_nTabNum < static_cast<uint32_t>(kPageCount))
+        SetCurSel(kIdTab, static_cast<int>(g_settings.m_nTabNum));
+    ShowSelectedPage();
+
+    ResetContent(kIdDut);
+    for (const DutProfile& p : g_settings.m_duts) AddString(kIdDut, p.m_szName);
+
+    if (g_settings.m_nLptNum < 3) SetCurSel(kIdLpt, static_cast<int>(g_settings.m_nLptNum));
+    const int lpt = GetCurSel(kIdLpt);
+    m_nPort = lpt == 1 ? 0x278 : lpt == 2 ? 0x3BC : 0x378;
+    g_link.m_nPort = m_nPort;
+
+    ShowStatus("Load Service Port Talk and Init JTAG");
+    if (g_link.Open(Observer()) != 0) {
+        EnableWindow(kIdCpuId, false);
+        ShowAddress("!!! Error !!!");
+    } else {
+        ShowAddress("Ok");
+    }
+
+    g_currentDut = g_settings.m_nDutNum;
+    SetCurSel(kIdDut, static_cast<int>(g_currentDut));
+    ApplyDutProfile();
+
+    g_eepromTrapLoaded = false;
+    g_flashTrapLoaded = false;
+    g_trapRunning = false;
+    g_cpuIdentified = false;
+
+    OpenLog();  // a log that cannot be opened only means no log lines
+    LockControls();
+    EnableWindow(kIdExit, true);
+    EnableWindow(kIdLoad, false);
+    EnableWindow(kIdProgress, false);
+    return true;
+}
+
+void CMainDlg::OnDestroy() {
+    m_tab.DestroyPages();
+}
+
+bool CMainDlg::OnCommand(int id, UiEvent event) {
+    switch (id) {
+        case kIdCpuId:
+            if (event == UiEvent::Clicked) OnCpuId();
+            return true;
+        case kIdLoad:
+            if (event == UiEvent::Clicked) OnLoadTrap();
+            return true;
+        case kIdDut:
+            if (event == UiEvent::CloseUp) OnDutCloseUp();
+            return true;
+        case kIdLpt:
+            if (event == UiEvent::CloseUp) OnLptCloseUp();
+            return true;
+        case kIdTab:
+            if (event == UiEvent::SelChange) OnTabSelChange();
+            return true;
+        default:
+            return CDialog::OnCommand(id, event);
+    }
+}
+
+void CMainDlg::OnSysCommand(unsigned id) {
+    if ((id & 0xFFF0) == kIdmAboutBox) {
+        CAboutDlg about;
+        about.DoModal();
+    }
+}
+
+void CMainDlg::OnCancel() {
+    if (CDialog::RunningHandlers() > 0) return;
+    g_link.Close();
+    CloseLog();
+    EndDialog(kIdCancel);
+}
+
+// --- Selections ---
+
+void CMainDlg::OnLptCloseUp() {
+    UpdateData(true);
+    const int index = GetCurSel(kIdLpt);
+    g_settings.m_nLptNum = static_cast<uint32_t>(index);
+    m_nPort = index == 1 ? 0x278 : index == 2 ? 0x3BC : 0x378;
+    g_link.m_nPort = m_nPort;
+}
+
+void CMainDlg::OnDutCloseUp() {
+    UpdateData(true);
+    const int index = GetCurSel(kIdDut);
+    if (index < 0) return;  // no profile chosen: keep the one applied
+    g_currentDut = static_cast<uint32_t>(index);
+    g_settings.m_nDutNum = g_currentDut;
+    ApplyDutProfile();
+}
+
+void CMainDlg::ApplyDutProfile() {
+    const DutProfile* p = CurrentProfile();
+    if (p == nullptr) return;  // an empty profile table: nothing to apply
+    g_link.m_nTrapBase = p->m_nTrapIptr;
+    g_link.m_nParamBlock = p->m_nTrapWptr;
+    g_link.m_nBufferAddr = p->m_nTrapData;
+    g_link.m_nBufferSize = p->m_nTrapSize;
+    g_link.m_pEmiConfig = p->m_emi;
+    if (g_link.BeginSession()) {
+        g_link.WriteEmiConfig();
+        g_link.EndSession();
+    }
+    SetCurSel(kIdDut, static_cast<int>(g_currentDut));
+    UpdateWindow();
+    if (g_settings.m_nFlashNum >= p->m_nFlashCount) g_settings.m_nFlashNum = 0;
+    m_tab.m_flashPage.SelectBank(static_cast<int32_t>(g_settings.m_nFlashNum));
+    m_tab.m_eepromPage.ApplyProfile();
+}
+
+void CMainDlg::ShowSelectedPage() {
+    const int s = GetCurSel(kIdTab);
+    for (int i = 0; i < kPageCount; ++i) {
+        if (m_tab.m_pages[i] == nullptr) continue;
+        m_tab.m_pages[i]->ShowWindow(i == s);
+        if (i == s) g_settings.m_nTabNum = static_cast<uint32_t>(s);
+    }
+}
+
+void CMainDlg::OnTabSelChange() {
+    ShowSelectedPage();
+}
+
+// --- Observer ---
+
+void CMainDlg::Refresh() {
+    UpdateData(false);
+    GetUiHost().PumpMessages();
+}
+
+void CMainDlg::ShowStatus(std::string text) {
+    m_strStatus = std::move(text);
+    SetDlgItemText(kIdStatus, m_strStatus);
+    Refresh();
+}
+
+void CMainDlg::ShowAddress(std::string text) {
+    m_strResult = std::move(text);
+    SetDlgItemText(kIdResult, m_strResult);
+    Refresh();
+}
+
+void CMainDlg::StartProgress(uint32_t total) {
+    m_nProgressDivisor = 1;
+    while (total / m_nProgressDivisor >= 0x10000) m_nProgressDivisor *= 2;
+    SetRange(kIdProgress, 0, static_cast<int>(total / m_nProgressDivisor));
+    Refresh();
+}
+
+void CMainDlg::SetProgress(uint32_t count) {
+    SetPos(kIdProgress, static_cast<int>((count / m_nProgressDivisor) & 0xFFFF));
+    Refresh();
+}
+
+void CMainDlg::ShowMessage(std::string text, std::string caption) {
+    GetUiHost().MessageBox(this, text, caption, kMbOk);
+}
+
+void CMainDlg::LockControls() {
+    for (CPage* page : m_tab.m_pages) page->DisableControls();
+    EnableWindow(kIdExit, false);
+    UpdateWindow();
+}
+
+void CMainDlg::UnlockControls() {
+    for (CPage* page : m_tab.m_pages) page->EnableControls();
+    EnableWindow(kIdExit, true);
+    UpdateWindow();
+}
+
+void CMainDlg::EnableExitButton(bool flag) {
+    EnableWindow(kIdExit, flag);
+    UpdateWindow();
+}
+
+void CMainDlg::EnableCpuIdButton(bool flag) {
+    EnableWindow(kIdCpuId, flag);
+    UpdateWindow();
+}
+
+void CMainDlg::EnableLoadButton(bool flag) {
+    EnableWindow(kIdLoad, flag);
+    UpdateWindow();
+}
+
+void CMainDlg::EnableDutSelector(bool flag) {
+    EnableWindow(kIdDut, flag);
+    UpdateWindow();
+}
+
+void CMainDlg::EnableFlashPage(bool flag) {
+    if (flag)
+        m_tab.m_flashPage.EnableControls();
+    else
+        m_tab.m_flashPage.DisableControls();
+    UpdateWindow();
+}
+
+void CMainDlg::EnableEepromPage(bool flag) {
+    if (flag)
+        m_tab.m_eepromPage.EnableControls();
+    else
+        m_tab.m_eepromPage.DisableControls();
+    UpdateWindow();
+}

@@ -1,0 +1,85 @@
+// The main window: port and profile choice, CPU ID and LOAD, the tab strip with the four
+// pages, progress, status and result. It is also the link's and the pages' observer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/LinkObserver.h"
+#include "ui/Dialog.h"
+#include "ui/PageTab.h"
+
+constexpr unsigned kIdmAboutBox = 0x0010;
+
+class CMainDlg : public CDialog, public ILinkObserver {
+  public:
+    enum : int {
+        kIdCpuId = 1000,
+        kIdIdCode = 1001,
+        kIdCpu = 1002,
+        kIdDut = 1033,
+        kIdLpt = 1025,
+        kIdLoad = 1022,
+        kIdTrapStatus = 1023,
+        kIdCtrl = 1030,
+        kIdIptr = 1035,
+        kIdWptr = 1024,
+        kIdTab = 1054,
+        kIdProgress = 1011,
+        kIdExit = 2,
+        kIdStatus = 1016,
+        kIdResult = 1020,
+    };
+
+    CMainDlg();
+    ~CMainDlg() override;
+
+    ILinkObserver* Observer() { return this; }
+
+    // --- ILinkObserver ---
+    void ShowStatus(std::string text) override;
+    void ShowAddress(std::string text) override;
+    void SetProgress(uint32_t count) override;
+    void StartProgress(uint32_t total) override;
+    void ShowMessage(std::string text, std::string caption) override;
+    void ApplyDutProfile() override;
+    void LockControls() override;
+    void UnlockControls() override;
+    void EnableExitButton(bool flag) override;
+    void EnableCpuIdButton(bool flag) override;
+    void EnableLoadButton(bool flag) override;
+    void EnableDutSelector(bool flag) override;
+    void EnableFlashPage(bool flag) override;
+    void EnableEepromPage(bool flag) override;
+
+    // --- Handlers (reached through the message map; public for the front ends' tests) ---
+    void OnCpuId();
+    void OnLoadTrap();
+    void OnLptCloseUp();
+    void OnDutCloseUp();
+    void OnTabSelChange();
+    void ShowSelectedPage();
+    void ShowCpuFields();
+    // Ends the dialog after closing the link and the log; refused (nothing happens) while
+    // an operation runs, since message pumping can deliver it in the middle of one.
+    void OnCancel() override;
+
+    int32_t m_nPort = 0x378;
+    uint32_t m_nProgressDivisor = 1;
+    CPageTab m_tab;
+    std::string m_strCpu, m_strIdCode, m_strStatus, m_strResult, m_strTrapStatus, m_strWptr,
+        m_strCtrl, m_strIptr;
+    int m_hIcon = 0;
+
+  protected:
+    void DoDataExchange(CDataExchange& dx) override;
+    bool OnInitDialog() override;
+    void OnDestroy() override;
+    bool OnCommand(int id, UiEvent event) override;
+    void OnSysCommand(unsigned id) override;
+
+  private:
+    // The link's message lines, pushed to the window, then pending input delivered.
+    void Refresh();
+    void LoadTrapHandlerFile();
+};
