@@ -1,0 +1,403 @@
+// The main window, its page container, the About box and the two target commands, through
+// the in-memory host, against the virtual board behind the port seam.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <vector>
+
+#include "config/Settings.h"
+#include "link/TargetLink.h"
+#include "port/DriverTable.h"
+#include "port/PortTalk.h"
+#include "port/SimPortDriver.h"
+#include "support/SimLinkFixture.h"
+#include "ui/AboutDlg.h"
+#include "ui/AppState.h"
+#include "ui/MainApp.h"
+#include "ui/MainDlg.h"
+#include "ui/MemoryUiHost.h"
+#include "ui/TrapImage.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SetUiHost(&host);
+        port::SetPortMessageStream(quiet);  // the failed requests of a missing driver
+        SetLinkSleepFunction(test::NoSleep);
+        savedDuts = g_settings.m_duts;
+        savedWorkDir = g_settings.m_workDir;
+        g_settings.m_nTabNum = g_settings.m_nLptNum = g_settings.m_nFlashNum = 0;
+        g_settings.m_nDutNum = 0;
+        const char* src = std::getenv("TAPWRIGHT_SOURCE_DIR");
+        g_settings.m_workDir = src != nullptr ? src : "..";
+        tmp = fs::temp_directory_path() /
+              ("tapwright-ui-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(tmp);
+        SetLogTarget((tmp / "log.txt").string(), false);
+    }
+    void TearDown() override {
+        if (dlg.IsWindow()) {
+            dlg.OnCancel();
+            dlg.DestroyWindow();
+        }
+        port::SelectPortDriver(nullptr);
+        SetLinkSleepFunction(nullptr);
+        SetUiHost(nullptr);
+        port::SetPortMessageStream(stdout);
+        SetLogTarget("log.txt", false);
+        g_settings.m_duts = savedDuts;
+        g_settings.m_nDutCount = static_cast<uint32_t>(savedDuts.size());
+        g_settings.m_workDir = savedWorkDir;
+        g_currentDut = 0;
+        fs::remove_all(tmp);
+        if (quiet != nullptr) std::fclose(quiet);
+    }
+
+    // Puts a fresh virtual board with these knobs behind the port seam.
+    sim::Board& Board(const std::string& knobs = "") {
+        sim::Options options;
+        std::string error;
+        EXPECT_TRUE(sim::ParseOptions(knobs, options, error)) << error;
+        auto driver = std::make_unique<port::SimPortDriver>(options);
+        sim::Board& board = driver->board();
+        port::SelectPortDriver(std::move(driver));
+        return board;
+    }
+    void NoDriver() {
+        std::string error;
+        auto driver = port::CreatePortDriver("remote-bitbang:127.0.0.1:1", error);
+        ASSERT_NE(driver, nullptr) << error;
+        port::SelectPortDriver(std::move(driver));
+    }
+    void Start() { ASSERT_TRUE(dlg.Create(nullptr)); }
+
+    // The enabled state of the main window's controls the state tables name.
+    std::map<std::string, bool> MainState() {
+        return {{"cpuid", dlg.IsWindowEnabled(1000)},    {"load", dlg.IsWindowEnabled(1022)},
+                {"progress", dlg.IsWindowEnabled(1011)}, {"lpt", dlg.IsWindowEnabled(1025)},
+                {"dut", dlg.IsWindowEnabled(1033)},      {"fin", dlg.IsWindowEnabled(2)}};
+    }
+    static std::map<std::string, bool> State(bool cpuid, bool load, bool progress, bool lpt,
+                                             bool dut, bool fin) {
+        return {{"cpuid", cpuid}, {"load", load}, {"progress", progress},
+                {"lpt", lpt},     {"dut", dut},   {"fin", fin}};
+    }
+    // Enabled operations of each page: FLASH READ, EEPROM READ, MEMORY READ, MISC MemStart,
+    // and FLASH LOAD TRAP.
+    std::vector<bool> Pages() {
+        return {dlg.m_tab.m_flashPage.IsWindowEnabled(1007),
+                dlg.m_tab.m_eepromPage.IsWindowEnabled(1007),
+                dlg.m_tab.m_memoryPage.IsWindowEnabled(1007),
+                dlg.m_tab.m_miscPage.IsWindowEnabled(1026),
+                dlg.m_tab.m_flashPage.IsWindowEnabled(1044)};
+    }
+    std::string LogText() {
+        std::ifstream in(tmp / "log.txt");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    void HandlerFile(const std::vector<uint8_t>& bytes) {
+        fs::create_directories(tmp / "TrapHandlers");
+        std::ofstream(tmp / "TrapHandlers" / "TrapHandler.bin", std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        g_settings.m_workDir = tmp.string();
+    }
+    std::vector<uint8_t> RealHandler() {
+        std::ifstream in(fs::path(g_settings.m_workDir) / "TrapHandlers" / "TrapHandler.bin",
+                         std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    }
+
+    CMemoryUiHost host;
+    std::FILE* quiet = std::tmpfile();
+    CMainDlg dlg;
+    std::vector<DutProfile> savedDuts;
+    std::string savedWorkDir;
+    fs::path tmp;
+};
+
+TEST_F(MainWindow, StartUpOnTheVirtualBoard) {
+    Board();
+    g_cpuIdentified = g_trapRunning = g_flashTrapLoaded = g_eepromTrapLoaded = true;
+    Start();
+    EXPECT_EQ(MainState(), State(true, false, false, true, true, true));
+    EXPECT_EQ(Pages(), (std::vector<bool>{false, false, false, false, false}));
+    EXPECT_FALSE(g_cpuIdentified || g_trapRunning || g_flashTrapLoaded || g_eepromTrapLoaded);
+    EXPECT_EQ(dlg.GetDlgItemText(1016), "Load Service Port Talk and Init JTAG");
+    EXPECT_EQ(dlg.GetDlgItemText(1020), "Ok");
+    EXPECT_EQ(dlg.GetCount(1033), static_cast<int>(g_settings.m_duts.size()));
+    EXPECT_EQ(dlg.GetLBText(1033, 0), g_settings.m_duts[0].m_szName);
+    EXPECT_EQ(dlg.GetCurSel(1033), 0);
+    EXPECT_EQ(dlg.GetLBText(1054, 3), "MISC.");
+    ASSERT_EQ(dlg.SystemMenu().size(), 2u);
+    EXPECT_EQ(dlg.SystemMenu()[1].text, "&A propos de Tapwright...");
+    EXPECT_EQ(dlg.GetIcon(), 128);
+    EXPECT_EQ(g_link.m_nTrapBase, g_settings.m_duts[0].m_nTrapIptr);
+    EXPECT_NE(g_log, nullptr);
+    EXPECT_EQ(dlg.m_tab.m_eepromPage.GetDlgItemText(1045), Hex8(g_settings.m_duts[0].m_nE2pScc));
+    EXPECT_EQ(dlg.m_tab.m_flashPage.GetDlgItemText(1039),
+              Hex8(g_settings.m_duts[0].m_banks[0].m_nBase));
+
+    EXPECT_TRUE(dlg.RequestClose());
+    EXPECT_EQ(g_log, nullptr);
+}
+
+TEST_F(MainWindow, StartUpWithoutAPortDriverLeavesOnlyTheSelectionsAndExit) {
+    NoDriver();
+    SetLogTarget((tmp / "no-such-dir" / "log.txt").string(), false);  // and no log either
+    Start();
+    EXPECT_EQ(MainState(), State(false, false, false, true, true, true));
+    EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
+    EXPECT_FALSE(dlg.Press(1000));
+    EXPECT_TRUE(dlg.Select(1054, 2));
+    EXPECT_TRUE(dlg.RequestClose());
+}
+
+TEST_F(MainWindow, CpuIdOfAKnownProcessorThenLoad) {
+    Board(",idcode=0x3D4C9041");
+    Start();
+    ASSERT_TRUE(dlg.Press(1000));
+    EXPECT_EQ(dlg.GetDlgItemText(1002), "STi-5508 Rev 3");
+    EXPECT_EQ(dlg.GetDlgItemText(1001), "3D4C9041");
+    EXPECT_EQ(dlg.GetDlgItemText(1020), "Ok");
+    EXPECT_EQ(MainState(), State(false, true, true, false, true, true));
+    EXPECT_EQ(Pages(), (std::vector<bool>{false, false, true, false, false}));
+    EXPECT_TRUE(g_cpuIdentified);
+    EXPECT_NE(LogText().find("Reading CPU ID -->   Processor STi-5508 Rev 3 (3D4C9041)\n"),
+              std::string::npos);
+
+    // A second click does nothing, even with the button enabled again.
+    dlg.EnableWindow(1000, true);
+    const size_t prompts = host.PumpCount();
+    ASSERT_TRUE(dlg.Press(1000));
+    EXPECT_EQ(host.PumpCount(), prompts);
+    dlg.EnableWindow(1000, false);
+
+    ASSERT_TRUE(dlg.Press(1022));
+    EXPECT_EQ(dlg.GetDlgItemText(1016), "Load Trap Handler without FLASH management");
+    EXPECT_EQ(dlg.GetDlgItemText(1020), "Ok");
+    EXPECT_TRUE(g_trapRunning);
+    EXPECT_EQ(Pages(), (std::vector<bool>{false, false, true, true, true}));
+    EXPECT_EQ(dlg.GetDlgItemText(1035), Hex8(g_settings.m_duts[0].m_nTrapIptr));
+    EXPECT_EQ(dlg.GetDlgItemText(1024), Hex8(g_settings.m_duts[0].m_nTrapWptr));
+    EXPECT_EQ(dlg.GetDlgItemText(1023), Hex8(g_link.m_dcuSnapshot[0]));
+    EXPECT_EQ(dlg.GetDlgItemText(1030), Hex8(g_link.m_dcuSnapshot[1]));
+    EXPECT_EQ(MainState(), State(false, true, true, false, true, true));
+}
+
+TEST_F(MainWindow, CpuIdWithNoTargetAndLoadWithoutASession) {
+    Board(",no-target");
+    Start();
+    ASSERT_TRUE(dlg.Press(1000));
+    EXPECT_EQ(dlg.GetDlgItemText(1002), "Erreur ou Inconnu");
+    EXPECT_EQ(dlg.GetDlgItemText(1001), "FFFFFFFF");
+    EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
+    EXPECT_EQ(MainState(), State(true, false, false, true, true, true));
+    EXPECT_FALSE(g_cpuIdentified);
+    EXPECT_NE(LogText().find("Processor Erreur ou Inconnu (FFFFFFFF)"), std::string::npos);
+
+    g_trapRunning = true;
+    dlg.OnLoadTrap();  // no session: the status stays, nothing else changes
+    EXPECT_EQ(dlg.GetDlgItemText(1016), "Load Trap Handler without FLASH management");
+    EXPECT_EQ(dlg.GetDlgItemText(1020), "");
+    EXPECT_TRUE(g_trapRunning);
+    EXPECT_EQ(dlg.GetDlgItemText(1035), "");
+}
+
+TEST_F(MainWindow, TheHandlerIsPaddedWithBlanksToWholeWords) {
+    sim::Board& board = Board();
+    std::vector<uint8_t> image = RealHandler();
+    ASSERT_GE(image.size(), 16u) << "TrapHandlers/TrapHandler.bin is missing";
+    image.resize(1001, 0xA5);  // the header's length keeps the tail out of the handler
+    HandlerFile(image);
+    Start();
+    ASSERT_TRUE(dlg.Press(1000));
+    ASSERT_TRUE(dlg.Press(1022));
+    ASSERT_EQ(dlg.GetDlgItemText(1020), "Ok");
+    uint8_t tail[5] = {};
+    board.ReadBytes(g_link.m_nTrapBase + 1000, tail, 5);
+    EXPECT_EQ(tail[0], 0xA5);
+    EXPECT_EQ(std::vector<uint8_t>(tail + 1, tail + 4), std::vector<uint8_t>(3, 0x20));
+    EXPECT_NE(tail[4], 0x20);  // 1004 bytes, no more
+}
+
+TEST_F(MainWindow, AMissingOrOversizedHandlerIsAnErrorNamingTheFile) {
+    Board();
+    g_settings.m_workDir = tmp.string();  // no TrapHandlers folder here
+    Start();
+    ASSERT_TRUE(dlg.Press(1000));
+    ASSERT_TRUE(dlg.Press(1022));
+    EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
+    EXPECT_NE(dlg.GetDlgItemText(1016).find("TrapHandler.bin"), std::string::npos);
+    EXPECT_FALSE(g_trapRunning);
+    EXPECT_FALSE(dlg.m_tab.m_miscPage.IsWindowEnabled(1026));
+
+    HandlerFile(std::vector<uint8_t>(kMaxTrapImage + 1, 0x11));
+    ASSERT_TRUE(dlg.Press(1022));
+    EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
+    EXPECT_NE(dlg.GetDlgItemText(1016).find("too large"), std::string::npos);
+    EXPECT_FALSE(g_trapRunning);
+    EXPECT_TRUE(CheckTrapImageSize(kMaxTrapImage));
+}
+
+TEST_F(MainWindow, ProgressDivisorAndSixteenBitPosition) {
+    NoDriver();
+    Start();
+    const ControlState& bar = *dlg.GetDlgItem(1011);
+    const std::vector<std::pair<uint32_t, std::pair<uint32_t, int>>> cases = {
+        {0xFFFF, {1, 0xFFFF}}, {0x10000, {2, 0x8000}}, {0x100000, {32, 0x8000}}, {0, {1, 0}}};
+    for (const auto& [total, expected] : cases) {
+        dlg.StartProgress(total);
+        EXPECT_EQ(dlg.m_nProgressDivisor, expected.first) << total;
+        EXPECT_EQ(bar.rangeMax, expected.second) << total;
+    }
+    dlg.StartProgress(0x100000);
+    dlg.SetProgress(0x0FFFF0);
+    EXPECT_EQ(bar.pos, 0x7FFF);
+    dlg.StartProgress(0xFFFFFFFF);
+    EXPECT_EQ(bar.rangeMax, 0xFFFF);
+}
+
+TEST_F(MainWindow, LptChoiceSetsTheLinksPort) {
+    NoDriver();
+    Start();
+    const int ports[] = {0x378, 0x278, 0x3BC};
+    for (int i : {1, 2, 0}) {
+        ASSERT_TRUE(dlg.Select(1025, i));
+        EXPECT_EQ(g_link.m_nPort, ports[i]);
+        EXPECT_EQ(g_settings.m_nLptNum, static_cast<uint32_t>(i));
+    }
+    dlg.SetCurSel(1025, 2);
+    dlg.SetCurSel(1025, -1);  // no selection
+    dlg.OnLptCloseUp();
+    EXPECT_EQ(g_link.m_nPort, 0x378);
+}
+
+TEST_F(MainWindow, FlashNumIsResetWhenTheProfileHasFewerBanks) {
+    NoDriver();
+    DutProfile two = g_settings.m_duts[0];
+    two.m_banks.resize(2, two.m_banks[0]);
+    two.m_nFlashCount = 2;
+    std::snprintf(two.m_szName, sizeof two.m_szName, "TWO");
+    DutProfile four = two;
+    four.m_banks.resize(4, two.m_banks[0]);
+    four.m_nFlashCount = 4;
+    std::snprintf(four.m_szName, sizeof four.m_szName, "FOUR");
+    g_settings.m_duts = {two, four};
+    g_settings.m_nFlashNum = 3;
+    Start();
+    EXPECT_EQ(g_settings.m_nFlashNum, 0u);
+    EXPECT_TRUE(dlg.m_tab.m_flashPage.IsWindowEnabled(1034));   // two banks: a choice
+    EXPECT_FALSE(dlg.m_tab.m_flashPage.IsWindowEnabled(1036));  // only "PERSO" edits
+
+    g_settings.m_nFlashNum = 3;
+    ASSERT_TRUE(dlg.Select(1033, 1));
+    EXPECT_EQ(g_settings.m_nFlashNum, 3u);
+    EXPECT_EQ(dlg.m_tab.m_flashPage.GetCurSel(1034), 3);
+    EXPECT_EQ(g_settings.m_nDutNum, 1u);
+}
+
+TEST_F(MainWindow, SavedTabIsShownAndAnOutOfRangeOneFallsBackToTheFirst) {
+    NoDriver();
+    g_settings.m_nTabNum = 2;
+    Start();
+    std::vector<bool> shown;
+    for (CPage* p : dlg.m_tab.m_pages) shown.push_back(p->IsWindowVisible());
+    EXPECT_EQ(shown, (std::vector<bool>{false, false, true, false}));
+    ASSERT_TRUE(dlg.Select(1054, 1));
+    EXPECT_EQ(g_settings.m_nTabNum, 1u);
+    EXPECT_TRUE(dlg.m_tab.m_eepromPage.IsWindowVisible());
+    EXPECT_FALSE(dlg.m_tab.m_memoryPage.IsWindowVisible());
+
+    // Pages fill the tab control below its labels, one pixel inside.
+    Rect label;
+    ASSERT_TRUE(dlg.GetItemRect(1054, 0, label));
+    const Rect area = dlg.GetClientRect(1054);
+    EXPECT_EQ(dlg.m_tab.m_miscPage.GetWindowRect(),
+              (Rect{label.left, label.bottom + 1, area.right - 1, area.bottom - 1}));
+    dlg.OnCancel();
+    dlg.DestroyWindow();
+
+    g_settings.m_nTabNum = 7;
+    CMainDlg again;
+    ASSERT_TRUE(again.Create(nullptr));
+    EXPECT_TRUE(again.m_tab.m_flashPage.IsWindowVisible());
+    EXPECT_EQ(g_settings.m_nTabNum, 0u);
+    again.OnCancel();
+}
+
+TEST_F(MainWindow, ProfileChangeWithNoTargetStillReachesTheLinkAndThePages) {
+    sim::Board& board = Board(",no-target");
+    DutProfile other = g_settings.m_duts[0];
+    std::snprintf(other.m_szName, sizeof other.m_szName, "OTHER");
+    other.m_nTrapIptr = 0x80001000;
+    other.m_nE2pScc = 0x12345678;
+    g_settings.m_duts.push_back(other);
+    Start();
+    ASSERT_TRUE(dlg.Select(1033, 1));
+    EXPECT_EQ(g_currentDut, 1u);
+    EXPECT_EQ(g_link.m_nTrapBase, 0x80001000u);
+    EXPECT_EQ(g_link.m_pEmiConfig, g_settings.m_duts[1].m_emi);
+    EXPECT_EQ(dlg.m_tab.m_eepromPage.GetDlgItemText(1045), "12345678");
+    EXPECT_FALSE(dlg.m_tab.m_eepromPage.IsWindowEnabled(1045));  // not "PERSO"
+    EXPECT_EQ(board.ReadWord(kEmiBase + 16), 0u);                // no EMI word reached the target
+    EXPECT_TRUE(host.Prompts().empty());
+}
+
+TEST_F(MainWindow, CloseIsRefusedWhileAnOperationRuns) {
+    Board();
+    Start();
+    bool accepted = true;
+    host.PostInput([&] { accepted = dlg.RequestClose(); });
+    host.PostInput([&] { dlg.Press(2); });  // "Fin" is still enabled during LOAD
+    ASSERT_TRUE(dlg.Press(1000));
+    EXPECT_FALSE(accepted);
+    EXPECT_FALSE(dlg.IsEnded());
+    EXPECT_NE(g_log, nullptr);
+    ASSERT_TRUE(dlg.Press(1022));
+    EXPECT_EQ(dlg.GetDlgItemText(1020), "Ok");  // the link stayed open throughout
+    EXPECT_TRUE(dlg.RequestClose());
+    EXPECT_EQ(g_log, nullptr);
+}
+
+TEST_F(MainWindow, AboutBoxShowsTheVersionAndTheExecutablesDate) {
+    NoDriver();
+    Start();
+    std::string version, date;
+    host.SetModalDriver([&](CDialog& about) {
+        version = about.GetDlgItemText(1030);
+        date = about.GetDlgItemText(1031);
+        about.Press(1);
+    });
+    ASSERT_TRUE(dlg.SystemCommand(kIdmAboutBox));
+    EXPECT_EQ(version, "1, 0, 0, 11");
+    EXPECT_TRUE(std::regex_match(date, std::regex(R"(\d\d/\d\d/\d{4})"))) << date;
+
+    CAboutDlg::SetExecutablePath((tmp / "absent").string());
+    ASSERT_TRUE(dlg.SystemCommand(kIdmAboutBox));
+    EXPECT_EQ(date, "???");
+    CAboutDlg::SetExecutablePath("/proc/self/exe");
+}
+
+TEST_F(MainWindow, TheApplicationRunsTheMainWindowModally) {
+    NoDriver();
+    bool ran = false;
+    host.SetModalDriver([&](CDialog& main) {
+        ran = main.IsWindowVisible() && theApp.m_pMainWnd == &main;
+        main.RequestClose();
+    });
+    EXPECT_FALSE(theApp.InitInstance());
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+}
+
+}  // namespace
