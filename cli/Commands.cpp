@@ -138,16 +138,6 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
 
 }  // namespace
 
-int RunCpuId(const CliOptions& options) {
-    CliSession session(options);
-    if (const int rc = session.Open()) return rc;
-    const uint32_t idcode = g_link.ReadIdCode();
-    const std::string name = LookupProcessor(g_settings, idcode);
-    std::printf("IDCODE : %08X\n", idcode);
-    std::printf("CPU    : %s\n", name.empty() ? "Erreur ou Inconnu" : name.c_str());
-    return name.empty() ? 1 : 0;
-}
-
 int RunMemRead(const CliOptions& options, const std::string& file, uint32_t start, uint32_t size) {
     if (size > kMaxTransfer) {
         std::fprintf(stderr, "tapwright-cli: --size %X is larger than %X bytes\n", size,

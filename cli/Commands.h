@@ -9,9 +9,9 @@ struct CliOptions {
     int lptIndex = -1;   // --lpt; -1 = the settings' LPT_NUM
     int lptBase = 0;     // --lpt-base; 0 = from the LPT index
     int dut = -1;        // --dut; -1 = the settings' DUT_NUM
+    std::string log;     // --log; empty = "log.txt" (appended)
 };
 
-int RunCpuId(const CliOptions& options);
 int RunMemRead(const CliOptions& options, const std::string& file, uint32_t start, uint32_t size);
 // size null: the file's length.
 int RunMemWrite(const CliOptions& options, const std::string& file, uint32_t start,

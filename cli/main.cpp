@@ -9,6 +9,7 @@
 
 #include "cli/CliObserver.h"
 #include "cli/Commands.h"
+#include "cli/FrontEnd.h"
 #include "config/Settings.h"
 #include "port/DriverTable.h"
 #include "port/PortTalk.h"
@@ -61,7 +62,11 @@ int main(int argc, char** argv) {
                    "any other parallel-port base address in hexadecimal (PCI/PCIe cards)");
     app.add_option("--dut", options.dut, "DUT profile index of Tapwright.ini (this run only)");
 
-    auto* cpuid = app.add_subcommand("cpuid", "read the processor's IDCODE and name it");
+    app.add_option("--log", options.log, "operation log to append to (default: log.txt)");
+
+    auto* cpuid = app.add_subcommand("cpuid", "CPU ID: read the processor's IDCODE and name it");
+    auto* load = app.add_subcommand(
+        "load", "CPU ID, then LOAD: start the general trap handler and show the DCU state");
 
     auto* mem = app.add_subcommand("mem", "read or write target memory through the DCU link");
     mem->require_subcommand(1);
@@ -113,7 +118,8 @@ int main(int argc, char** argv) {
     const bool sizeGiven = memSize.given() && ParseHex(memSize.text, size);
 
     if (app.got_subcommand("settings")) return RunSettings(options);
-    if (*cpuid) return RunCpuId(options);
+    if (*cpuid) return RunWindowCommand(options, WindowCommand::CpuId);
+    if (*load) return RunWindowCommand(options, WindowCommand::Load);
     if (*memRead) return RunMemRead(options, memFile, start, size);
     if (*memWrite) return RunMemWrite(options, memFile, start, sizeGiven ? &size : nullptr);
     if (*trapLoad) return RunTrap(options, TrapCommand::Load);

@@ -3,6 +3,7 @@
 set -u
 cli=$1
 sim=${2:-}
+src=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -32,6 +33,25 @@ expect "unknown processor" out.txt "Erreur ou Inconnu"
 
 TAPWRIGHT_DRIVER=sim,idcode=0x1D4C9041 check "driver from the environment" 0 "$cli" cpuid
 expect "environment honoured" out.txt "Rev 1"
+
+check "cpuid appends to the chosen log" 0 "$cli" --driver sim --log runs.log cpuid
+check "second run" 0 "$cli" --driver sim --log runs.log cpuid
+[ "$(grep -c 'Reading CPU ID -->   Processor STi-5508 Rev 0 (0D4C9041)' runs.log)" -eq 2 ] ||
+    { echo "FAIL: --log did not keep both runs"; cat runs.log; fail=1; }
+
+check "load without trap handler files" 1 "$cli" --driver sim load
+expect "result field" err.txt "!!! Error !!!"
+expect "names the missing file" err.txt "TrapHandler.bin"
+
+cp -r "$src/TrapHandlers" .
+check "load on the virtual board" 0 "$cli" --driver sim load
+expect "status shown" err.txt "Load Trap Handler without FLASH management"
+expect "Iptr of the profile" out.txt "Iptr   : 80000A00"
+expect "Wptr of the profile" out.txt "Wptr   : 80000F00"
+expect "loaded" out.txt "Trap handler: Ok"
+
+check "load with no target" 1 "$cli" --driver sim,no-target load
+expect "stops at CPU ID" out.txt "Erreur ou Inconnu"
 
 check "unknown backend" 2 "$cli" --driver bogus cpuid
 expect "names the valid drivers" err.txt "valid drivers are"
