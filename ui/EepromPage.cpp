@@ -1,7 +1,30 @@
 #include "ui/EepromPage.h"
 
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
 #include "config/Settings.h"
+#include "link/TargetLink.h"
 #include "ui/AppState.h"
+#include "ui/TrapImage.h"
+
+namespace {
+
+const char kFilter[] = "Binary File (*.bin)|*.bin|Rom File (*.rom)|*.rom||";
+
+std::string FileNameOf(const std::string& path) {
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Profile strings are 32-byte fields: longer texts are cut, never overrun.
+void CopyField(char (&field)[32], const std::string& text) {
+    std::snprintf(field, sizeof field, "%s", text.c_str());
+}
+
+}  // namespace
 
 bool CEepromPage::OnInitDialog() {
     CDialog::OnInitDialog();
@@ -31,6 +54,23 @@ void CEepromPage::ShowFields() {
     CheckDlgButton(kIdCycles2, two);
     CheckDlgButton(kIdCycles3, !two);
     UpdateWindow();
+}
+
+void CEepromPage::FetchFields(uint32_t& start, uint32_t& size) {
+    UpdateData(true);
+    start = ParseHexField(m_strStart);
+    size = ParseHexField(m_strSize);
+    const uint32_t scc = ParseHexField(m_strScc);
+    const uint32_t pio = ParseHexField(m_strPio);
+    DutProfile* p = CurrentProfile();
+    if (!IsPersoProfile(p)) return;
+    p->m_nE2pCycles = IsDlgButtonChecked(kIdCycles2) ? 0 : 1;
+    CopyField(p->m_szE2pName, m_strDevice);
+    CopyField(p->m_szE2pFile, m_strFile);
+    p->m_nE2pStart = start;
+    p->m_nE2pSize = size;
+    p->m_nE2pScc = scc;
+    p->m_nE2pPio = pio;
 }
 
 void CEepromPage::ApplyProfile() {
@@ -100,15 +140,157 @@ void CEepromPage::OnDestroy() {
     FetchFields(start, size);
 }
 
-// --- Operations: not built yet (stubs) ---
-
-void CEepromPage::FetchFields(uint32_t& start, uint32_t& size) {
-    start = 0;
-    size = 0;
+void CEepromPage::OnCycles2() {
+    if (DutProfile* p = CurrentProfile()) p->m_nE2pCycles = IsDlgButtonChecked(kIdCycles2) ? 0 : 1;
 }
-void CEepromPage::OnLoadTrap() {}
-void CEepromPage::OnRead() {}
-void CEepromPage::OnWrite() {}
-void CEepromPage::OnErase() {}
-void CEepromPage::OnCycles2() {}
-void CEepromPage::OnCycles3() {}
+
+void CEepromPage::OnCycles3() {
+    if (DutProfile* p = CurrentProfile()) p->m_nE2pCycles = IsDlgButtonChecked(kIdCycles3) ? 1 : 0;
+}
+
+void CEepromPage::OnLoadTrap() {
+    const DutProfile* p = CurrentProfile();
+    if (p == nullptr) return;
+    m_pObserver->EnableExitButton(false);
+    const std::string general = TrapHandlerPath(g_settings, g_settings.m_szTrapName);
+    const std::string i2c =
+        TrapHandlerPath(g_settings, p->m_nE2pCycles == 1 ? "I2C_3Cycles.bin" : "I2C_2Cycles.bin");
+    g_link.SetProgressMode(0);
+    m_pObserver->ShowStatus("Load Trap Handler with EEPROM management");
+    m_pObserver->ShowAddress("");
+    g_link.SetProgressMode(0);
+
+    // A handler file that cannot be read means no EEPROM code on the target, whatever runs.
+    std::string imageError;
+    if (g_link.BeginSession()) {
+        std::vector<uint8_t> image;
+        if (BuildTrapImage({general, i2c}, image, imageError)) {
+            if (g_link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0)) {
+                g_trapRunning = true;
+                m_pObserver->ShowAddress("Ok");
+                m_pObserver->EnableDutSelector(false);
+            } else {
+                g_trapRunning = false;
+                m_pObserver->ShowAddress("!!! Error !!!");
+                m_pObserver->EnableDutSelector(true);
+            }
+        }
+        g_link.EndSession();
+    }
+
+    if (!imageError.empty()) {
+        g_eepromTrapLoaded = false;
+        DisableControls();
+        if (!g_trapRunning) m_pObserver->EnableCpuIdButton(true);
+        m_pObserver->ShowStatus(imageError);
+        m_pObserver->ShowAddress("!!! Error !!!");
+    } else if (g_trapRunning) {
+        g_link.SetupEeprom(p->m_nE2pScc, p->m_nE2pPio);
+        g_eepromTrapLoaded = true;
+        EnableControls();
+        ShowFields();
+    } else {
+        DisableControls();
+        m_pObserver->EnableCpuIdButton(true);
+        m_pObserver->ShowAddress("!!! Error !!!");
+        g_trapRunning = false;
+        g_eepromTrapLoaded = false;
+    }
+    m_pObserver->EnableFlashPage(false);
+    m_pObserver->EnableExitButton(true);
+    LogPrintf("Load Trap Handler with EEPROM Management\n");
+}
+
+bool CEepromPage::SizeAccepted(uint32_t size) {
+    if (size <= kMaxEepromSize) return true;
+    m_pObserver->ShowStatus("EEPROM Size " + Hex8(size) + " is larger than the largest EEPROM (" +
+                            Hex8(kMaxEepromSize) + " bytes)");
+    m_pObserver->ShowAddress("!!! Error !!!");
+    return false;
+}
+
+void CEepromPage::FileError(const std::string& what, const std::string& path) {
+    m_pObserver->ShowStatus(what + " " + path);
+    m_pObserver->ShowAddress("!!! Error !!!");
+}
+
+void CEepromPage::OnRead() {
+    uint32_t start = 0, size = 0;
+    FetchFields(start, size);
+    m_pObserver->LockControls();
+    m_pObserver->ShowStatus("Read EEPROM Data");
+    m_pObserver->ShowAddress("");
+    FileDialogRequest request;
+    request.open = false;
+    request.defaultExt = "bin";
+    request.initialName = m_strFile;
+    request.overwritePrompt = true;
+    request.filter = kFilter;
+    std::string path;
+    if (SizeAccepted(size) && GetUiHost().FileDialog(this, request, path)) {
+        m_strFile = FileNameOf(path);
+        ShowFields();
+        std::vector<uint8_t> buffer(size, 0);  // what a failed read leaves unfilled stays zero
+        g_link.ReadEeprom(start, size, buffer.data());
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (f == nullptr) {
+            FileError("Cannot create", path);
+        } else {
+            const bool written = std::fwrite(buffer.data(), 1, buffer.size(), f) == buffer.size();
+            if (std::fclose(f) != 0 || !written) FileError("Cannot write", path);
+        }
+    }
+    m_pObserver->UnlockControls();
+    LogPrintf("Reading Eeprom -->    From : %08X Length : %08X bytes\n", start, size);
+}
+
+void CEepromPage::OnWrite() {
+    uint32_t start = 0, size = 0;
+    FetchFields(start, size);
+    m_pObserver->LockControls();
+    m_pObserver->ShowStatus("Write EEPROM Data");
+    m_pObserver->ShowAddress("");
+    FileDialogRequest request;
+    request.open = true;
+    request.defaultExt = "bin";
+    request.initialName = m_strFile;
+    request.mustExist = true;
+    request.filter = kFilter;
+    std::string path;
+    if (SizeAccepted(size) && GetUiHost().FileDialog(this, request, path)) {
+        m_strFile = FileNameOf(path);
+        ShowFields();
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        if (f == nullptr) {
+            FileError("Cannot open", path);
+        } else {
+            std::vector<uint8_t> buffer(size);
+            const size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
+            const bool failed = std::ferror(f) != 0;
+            std::fclose(f);
+            if (failed)
+                FileError("Cannot read", path);
+            else
+                g_link.WriteEeprom(start, static_cast<uint32_t>(n), buffer.data());
+        }
+    }
+    m_pObserver->UnlockControls();
+    LogPrintf("Writing Eeprom -->    From : %08X Length : %08X bytes\n", start, size);
+}
+
+void CEepromPage::OnErase() {
+    uint32_t start = 0, size = 0;
+    FetchFields(start, size);
+    m_pObserver->LockControls();
+    m_pObserver->ShowStatus("Erase EEPROM Data");
+    m_pObserver->ShowAddress("");
+    ShowFields();
+    if (SizeAccepted(size) &&
+        GetUiHost().MessageBox(this, "Confirmation ?", "Effacement de lEEPROM",
+                               kMbYesNo | kMbIconExclamation) == kIdYes) {
+        const std::vector<uint8_t> blank(size, 0xFF);
+        g_link.WriteEeprom(start, size, blank.data());
+        LogPrintf("Erasing Eeprom -->    From : %08X Length : %08X bytes\n", start, size);
+    }
+    m_pObserver->UnlockControls();
+}

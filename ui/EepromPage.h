@@ -24,6 +24,9 @@ class CEepromPage : public CPage {
         kIdErase = 1012,
     };
 
+    // The largest serial EEPROM holds 2 MiB; a larger Size is a typing error.
+    static constexpr uint32_t kMaxEepromSize = 2u << 20;
+
     CEepromPage() : CPage(kIddEeprom) {}
 
     // Takes the current profile's EEPROM values into the page.
@@ -44,7 +47,10 @@ class CEepromPage : public CPage {
     // The start, size, device, PIO and SCC fields, the "Cycles" box and its radio buttons.
     void EnableProfileControls(bool enable);
 
-    // Operations of the page: the EEPROM page's work fills these in.
+    // False, with a status text, for a Size beyond kMaxEepromSize.
+    bool SizeAccepted(uint32_t size);
+    void FileError(const std::string& what, const std::string& path);
+
     void OnLoadTrap();
     void OnRead();
     void OnWrite();

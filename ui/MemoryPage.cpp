@@ -1,7 +1,51 @@
 #include "ui/MemoryPage.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
 #include "config/Settings.h"
+#include "link/TargetLink.h"
 #include "ui/AppState.h"
+
+namespace {
+
+const char kFilter[] = "Rom File (*.rom)|*.rom|Binary File (*.bin)|*.bin||";
+
+std::string FileNameOf(const std::string& path) {
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+uint32_t LittleEndian(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Length of an open file, or -1 when it cannot be told.
+long long FileLength(std::FILE* f) {
+    if (std::fseek(f, 0, SEEK_END) != 0) return -1;
+    const long long length = std::ftell(f);
+    std::rewind(f);
+    return length;
+}
+
+}  // namespace
+
+bool SdramHeaderAccepted(const uint8_t* header, uint64_t fileLength) {
+    if (fileLength < kSdramHeaderSize) return false;
+    if (std::memcmp(header, "main1000", 8) != 0 && std::memcmp(header, "TSVR2000", 8) != 0)
+        return false;
+    const uint32_t length = LittleEndian(header + 8);
+    const uint64_t address = LittleEndian(header + 12);
+    if (length != fileLength) return false;
+    if (address < kSdramBase) return false;
+    if (address + length > kSdramEnd) return false;  // 64-bit: no wrap past 4 GiB
+    return LittleEndian(header + 20) == 0;
+}
 
 bool CMemoryPage::OnInitDialog() {
     CDialog::OnInitDialog();
@@ -21,6 +65,16 @@ void CMemoryPage::DoDataExchange(CDataExchange& dx) {
 void CMemoryPage::ShowFields() {
     UpdateData(false);
     UpdateWindow();
+}
+
+void CMemoryPage::FetchFields(uint32_t& start, uint32_t& size) {
+    UpdateData(true);
+    start = ParseHexField(m_strStart);
+    size = ParseHexField(m_strSize);
+    g_settings.m_nMemStart = start;
+    g_settings.m_nMemSize = size;
+    // The settings keep 31 characters; a longer name is cut there, the field keeps it whole.
+    std::snprintf(g_settings.m_szMemFile, sizeof g_settings.m_szMemFile, "%s", m_strFile.c_str());
 }
 
 void CMemoryPage::DisableControls() {
@@ -63,13 +117,159 @@ void CMemoryPage::OnDestroy() {
     FetchFields(start, size);
 }
 
-// --- Operations: not built yet (stubs) ---
-
-void CMemoryPage::FetchFields(uint32_t& start, uint32_t& size) {
-    start = 0;
-    size = 0;
+bool CMemoryPage::AskFile(bool open, std::string& path) {
+    FileDialogRequest request;
+    request.open = open;
+    request.filter = kFilter;
+    request.defaultExt = "rom";
+    request.initialName = m_strFile;
+    request.mustExist = open;
+    request.overwritePrompt = !open;
+    if (!GetUiHost().FileDialog(this, request, path)) return false;
+    m_strFile = FileNameOf(path);
+    return true;
 }
-void CMemoryPage::OnRead() {}
-void CMemoryPage::OnWrite() {}
-void CMemoryPage::OnLoad() {}
-void CMemoryPage::OnGo() {}
+
+void CMemoryPage::FileError(const std::string& what, const std::string& path) {
+    m_pObserver->ShowStatus(what + " " + path);
+    m_pObserver->ShowAddress("*** Error ***");
+}
+
+void CMemoryPage::OnRead() {
+    uint32_t start = 0, size = 0;
+    FetchFields(start, size);
+    m_pObserver->LockControls();
+    m_pObserver->ShowStatus("Read Memory Data");
+    m_pObserver->ShowAddress("");
+    g_link.SetProgressMode(1);
+    std::string path;
+    if (AskFile(false, path)) {
+        ShowFields();
+        // Bytes a failed read leaves unfilled go to the file as zeros.
+        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size]());
+        if (buffer) {
+            g_link.ReadMemory(start, size, buffer.get());
+            std::FILE* f = std::fopen(path.c_str(), "wb");
+            if (f == nullptr) {
+                FileError("Cannot create", path);
+            } else {
+                const bool written = std::fwrite(buffer.get(), 1, size, f) == size;
+                if (std::fclose(f) != 0 || !written) FileError("Cannot write", path);
+            }
+        }
+    }
+    m_pObserver->UnlockControls();
+    LogPrintf("Reading Memory -->   From : %08X Length : %08X bytes\n", start, size);
+}
+
+void CMemoryPage::OnWrite() {
+    uint32_t start = 0, size = 0;
+    FetchFields(start, size);
+    m_pObserver->LockControls();
+    m_pObserver->ShowStatus("Write Memory Data");
+    m_pObserver->ShowAddress("");
+    g_link.SetProgressMode(2);
+    std::string path;
+    if (AskFile(true, path)) {
+        ShowFields();
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        const long long length = f != nullptr ? FileLength(f) : -1;
+        if (f == nullptr || length < 0) {
+            FileError("Cannot open", path);
+        } else {
+            // Only the bytes that will be sent are held.
+            const uint32_t n = static_cast<uint32_t>(std::min<unsigned long long>(size, length));
+            std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[n]);
+            if (buffer) {
+                if (std::fread(buffer.get(), 1, n, f) != n)
+                    FileError("Cannot read", path);
+                else
+                    g_link.WriteMemory(start, n, buffer.get());
+            }
+        }
+        if (f != nullptr) std::fclose(f);
+    }
+    m_pObserver->UnlockControls();
+    LogPrintf("Writing Memory -->   From : %08X Length : %08X bytes\n", start, size);
+}
+
+void CMemoryPage::OnLoad() {
+    m_pObserver->LockControls();
+    m_pObserver->ShowStatus("Load File in SDRAM Memory");
+    m_pObserver->ShowAddress("");
+    g_link.SetProgressMode(2);
+    std::string path;
+    if (AskFile(true, path)) LoadImage(path);
+    m_pObserver->UnlockControls();
+}
+
+void CMemoryPage::LoadImage(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    const long long length = f != nullptr ? FileLength(f) : -1;
+    if (f == nullptr || length < 0) {
+        if (f != nullptr) std::fclose(f);
+        ShowFields();
+        FileError("Cannot open", path);
+        return;
+    }
+    // A file shorter than the header leaves the rest of it zero: nothing past its end is read.
+    uint8_t header[kSdramHeaderSize] = {};
+    const size_t got = std::fread(header, 1, sizeof header, f);
+    std::fclose(f);
+    if (got != std::min<unsigned long long>(sizeof header, length)) {
+        ShowFields();
+        FileError("Cannot read", path);
+        return;
+    }
+    const uint32_t imageLength = LittleEndian(header + 8);
+    const uint32_t address = LittleEndian(header + 12);
+    m_strStart = Hex8(address);
+    m_strSize = Hex8(imageLength);
+    ShowFields();
+    if (!SdramHeaderAccepted(header, static_cast<uint64_t>(length))) {
+        LogPrintf("Load Memory -->      File not conform");
+        m_pObserver->ShowAddress("*** Error ***");
+        return;
+    }
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[imageLength]);
+    if (!buffer) {
+        LogPrintf("Load Memory -->      Malloc error");
+        m_pObserver->ShowAddress("*** Error ***");
+        return;
+    }
+    f = std::fopen(path.c_str(), "rb");
+    const bool read = f != nullptr && std::fread(buffer.get(), 1, imageLength, f) == imageLength;
+    if (f != nullptr) std::fclose(f);
+    if (!read) {
+        FileError("Cannot read", path);
+        return;
+    }
+    const bool written = g_link.WriteMemory(address, imageLength, buffer.get());
+    LogPrintf("Load Memory -->      From : %08X Length : %08X bytes\n", address, imageLength);
+    // GO into an image that did not arrive whole would run whatever the SDRAM held.
+    if (written) EnableWindow(kIdGo, true);
+}
+
+void CMemoryPage::OnGo() {
+    g_cpuIdentified = false;
+    g_flashTrapLoaded = false;
+    g_trapRunning = false;
+    uint32_t start = 0, size = 0;
+    FetchFields(start, size);
+    m_pObserver->LockControls();
+    m_pObserver->ShowStatus("Running from SDRAM");
+    m_pObserver->ShowAddress("");
+    g_link.SetProgressMode(0);
+    const uint32_t entry = start + size - 2;  // the image's last two bytes
+    const bool ok = g_link.Go(entry);
+    LogPrintf("Instruction -->      Go from SDRAM\n");
+    m_pObserver->EnableCpuIdButton(true);
+    m_pObserver->EnableLoadButton(false);
+    m_pObserver->EnableExitButton(true);
+    if (ok) {
+        m_pObserver->ShowAddress(Hex8(entry));
+    } else {
+        g_link.ReportError();
+        m_pObserver->ShowAddress("*** Error ***");
+    }
+}

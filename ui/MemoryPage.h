@@ -6,6 +6,15 @@
 
 #include "ui/Page.h"
 
+// Bootable SDRAM images: a 256-byte header, then the program, all loaded at the header's
+// address inside the 8 MiB SDRAM window.
+constexpr uint32_t kSdramHeaderSize = 256;
+constexpr uint64_t kSdramBase = 0xC0000000;
+constexpr uint64_t kSdramEnd = 0xC0800000;
+// The header rules in order: tag "main1000" or "TSVR2000", length equal to the file's,
+// inside the window, word at offset 20 zero. A file shorter than the header never passes.
+bool SdramHeaderAccepted(const uint8_t* header, uint64_t fileLength);
+
 class CMemoryPage : public CPage {
   public:
     enum : int {
@@ -36,7 +45,11 @@ class CMemoryPage : public CPage {
     void ShowFields();
     void FetchFields(uint32_t& start, uint32_t& size);
 
-    // Operations of the page: the MEMORY page's work fills these in.
+    // The page's open or save dialog; true with the chosen path, the File text updated.
+    bool AskFile(bool open, std::string& path);
+    void FileError(const std::string& what, const std::string& path);
+    void LoadImage(const std::string& path);
+
     void OnRead();
     void OnWrite();
     void OnLoad();

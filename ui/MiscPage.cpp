@@ -1,5 +1,6 @@
 #include "ui/MiscPage.h"
 
+#include "link/TargetLink.h"
 #include "ui/AppState.h"
 
 void CMiscPage::DoDataExchange(CDataExchange& dx) {
@@ -37,8 +38,55 @@ bool CMiscPage::OnCommand(int id, UiEvent event) {
     }
 }
 
-// --- Operations: not built yet (stubs) ---
+void CMiscPage::ReadValue(const char* status, const char* name,
+                          bool (CTargetLink::*read)(uint32_t&)) {
+    m_pObserver->LockControls();
+    m_pObserver->ShowStatus(status);
+    m_pObserver->ShowAddress("");
+    g_link.SetProgressMode(0);
+    uint32_t value = 0;
+    const bool ok = (g_link.*read)(value);
+    // A failed read delivers nothing: say so rather than show an old or made-up value.
+    if (ok) {
+        m_strData = Hex8(value);
+    } else {
+        g_link.ReportError();
+        m_strData = kNoValue;
+        m_pObserver->ShowAddress("!!! Error !!!");
+    }
+    UpdateData(false);
+    m_pObserver->UnlockControls();
+    if (ok)
+        LogPrintf("Instruction -->      %s : %08X\n", name, value);
+    else
+        LogPrintf("Instruction -->      %s : %s\n", name, kNoValue);
+}
 
-void CMiscPage::OnMemStart() {}
-void CMiscPage::OnProcId() {}
-void CMiscPage::OnReboot() {}
+void CMiscPage::OnMemStart() {
+    ReadValue("Instruction MemStartVal", "MemStartVal", &CTargetLink::ReadMemStart);
+}
+
+void CMiscPage::OnProcId() {
+    ReadValue("Instruction ProcID", "ProcID", &CTargetLink::ReadProcId);
+}
+
+void CMiscPage::OnReboot() {
+    g_cpuIdentified = false;
+    g_flashTrapLoaded = false;
+    g_trapRunning = false;
+    m_pObserver->LockControls();
+    m_pObserver->ShowStatus("Instruction Reboot");
+    m_pObserver->ShowAddress("");
+    g_link.SetProgressMode(0);
+    const bool ok = g_link.Reboot();
+    LogPrintf("Instruction -->      Reboot\n");
+    m_pObserver->EnableCpuIdButton(true);
+    m_pObserver->EnableLoadButton(false);
+    m_pObserver->EnableExitButton(true);
+    if (ok) {
+        m_pObserver->ShowAddress("*** Reboot ***");
+    } else {
+        g_link.ReportError();
+        m_pObserver->ShowAddress("*** Error ***");
+    }
+}

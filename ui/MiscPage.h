@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "link/TargetLink.h"
 #include "ui/Page.h"
 
 class CMiscPage : public CPage {
@@ -15,13 +16,16 @@ class CMiscPage : public CPage {
     void EnableControls() override;
     void DisableControls() override;
 
+    // What the Data field and the log show when the handler delivered no value.
+    static constexpr const char* kNoValue = "no value";
+
     std::string m_strData;
 
   protected:
     bool OnCommand(int id, UiEvent event) override;
     void DoDataExchange(CDataExchange& dx) override;
 
-    // Operations of the page: the MISC page's work fills these in.
+    void ReadValue(const char* status, const char* name, bool (CTargetLink::*read)(uint32_t&));
     void OnMemStart();
     void OnProcId();
     void OnReboot();
