@@ -1,7 +1,123 @@
 #include "ui/FlashPage.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
 #include "config/Settings.h"
+#include "link/TargetLink.h"
 #include "ui/AppState.h"
+#include "ui/TrapImage.h"
+
+namespace {
+
+constexpr const char* kFileFilter = "Rom File (*.rom)|*.rom|Binary File (*.bin)|*.bin||";
+constexpr const char* kOk = "Ok";
+constexpr const char* kError = "!!! Error !!!";
+
+// Stands in for a page used before the container has handed it the main window.
+class CNullObserver final : public ILinkObserver {
+  public:
+    void ShowStatus(std::string) override {}
+    void ShowAddress(std::string) override {}
+    void SetProgress(uint32_t) override {}
+    void StartProgress(uint32_t) override {}
+    void ShowMessage(std::string, std::string) override {}
+    void ApplyDutProfile() override {}
+    void LockControls() override {}
+    void UnlockControls() override {}
+    void EnableExitButton(bool) override {}
+    void EnableCpuIdButton(bool) override {}
+    void EnableLoadButton(bool) override {}
+    void EnableDutSelector(bool) override {}
+    void EnableFlashPage(bool) override {}
+    void EnableEepromPage(bool) override {}
+};
+
+int BusItem(int32_t width) {
+    return width == 8 ? 0 : width == 32 ? 2 : 1;
+}
+int32_t BusWidthOfItem(int item) {
+    return item == 0 ? 8 : item == 2 ? 32 : 16;
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Reads at most `limit` bytes of a file. False when it cannot be opened or read, or when
+// there is no memory for it.
+bool ReadFileHead(const std::string& path, uint32_t limit, std::vector<uint8_t>& out) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    bool ok = std::fseek(f, 0, SEEK_END) == 0;
+    const long length = ok ? std::ftell(f) : -1;
+    ok = ok && length >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
+    if (ok) {
+        const size_t n = std::min<uint64_t>(static_cast<uint64_t>(length), limit);
+        try {
+            out.assign(n, 0);
+            ok = std::fread(out.data(), 1, n, f) == n;
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+    }
+    std::fclose(f);
+    return ok;
+}
+
+bool WriteFileWhole(const std::string& path, const std::vector<uint8_t>& data) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return false;
+    const bool written = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+    return std::fclose(f) == 0 && written;
+}
+
+}  // namespace
+
+ILinkObserver& CFlashPage::Observer() {
+    static CNullObserver none;
+    return m_pObserver != nullptr ? *m_pObserver : none;
+}
+
+const uint8_t* CFlashPage::DataMap() const {
+    static const uint8_t kIdentity[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                          11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                          22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
+    const DutProfile* p = CurrentProfile();
+    if (p == nullptr || m_nBankIndex < 0 || static_cast<size_t>(m_nBankIndex) >= p->m_banks.size())
+        return kIdentity;
+    return p->m_banks[static_cast<size_t>(m_nBankIndex)].m_dataMap;
+}
+
+uint32_t CFlashPage::MaskToBus(uint32_t value) const {
+    return ::MaskToBus(m_chip, value);
+}
+uint32_t CFlashPage::MaskWordMode(uint32_t value, uint32_t wordMode) const {
+    return ::MaskWordMode(value, wordMode);
+}
+uint32_t CFlashPage::MapDataLines(uint32_t value) const {
+    return ::MapDataLines(m_chip, DataMap(), value);
+}
+void CFlashPage::PrepareIdCommands() {
+    ::PrepareIdCommands(m_chip, DataMap());
+}
+bool CFlashPage::DecodeIdentification() {
+    const bool known = ::DecodeIdentification(m_chip, DataMap(), g_settings, m_strIdent);
+    m_strMaker = m_chip.m_maker;
+    m_strDevice = m_chip.m_device;
+    return known;
+}
+void CFlashPage::PrepareChipCommands() {
+    ::PrepareChipCommands(m_chip, DataMap());
+}
+std::string CFlashPage::FlashHandlerName(int32_t pageBusWidth) const {
+    return ::FlashHandlerName(m_chip, static_cast<uint32_t>(pageBusWidth));
+}
 
 bool CFlashPage::OnInitDialog() {
     CDialog::OnInitDialog();
@@ -45,9 +161,9 @@ void CFlashPage::SelectBank(int32_t index) {
     m_chip.m_nBase = bank.m_nBase;
     m_strBase = Hex8(bank.m_nBase);
     m_chip.m_nBusWidth = bank.m_nOrg;
-    const int item = bank.m_nOrg == 8 ? 0 : bank.m_nOrg == 32 ? 2 : 1;
+    const int item = BusItem(static_cast<int32_t>(bank.m_nOrg));
     SetCurSel(kIdBusList, item);
-    m_nPageBusWidth = item == 0 ? 8 : item == 2 ? 32 : 16;
+    m_nPageBusWidth = BusWidthOfItem(item);
     m_strStart = Hex8(bank.m_nStart);
     m_strSize = Hex8(bank.m_nSize);
     m_strFile = bank.m_szFile;
@@ -109,17 +225,280 @@ void CFlashPage::OnDestroy() {
     FetchFields(start, size);
 }
 
-// --- Operations: not built yet (stubs) ---
+void CFlashPage::ReadBackControls() {
+    const int bank = GetCurSel(kIdBankList);
+    if (bank >= 0) m_nBankIndex = bank;
+    m_nPageBusWidth = BusWidthOfItem(GetCurSel(kIdBusList));
+    UpdateData(true);
+}
 
 void CFlashPage::FetchFields(uint32_t& start, uint32_t& size) {
-    start = 0;
-    size = 0;
+    ReadBackControls();
+    start = ParseHexField(m_strStart);
+    size = ParseHexField(m_strSize);
+    const uint32_t base = ParseHexField(m_strBase);
+    // Until a chip is identified its capacity is unknown: keep what the operator typed.
+    const uint32_t capacity = m_chip.Capacity();
+    if (capacity != 0 && size > capacity) size = capacity;
+
+    DutProfile* p = CurrentProfile();
+    const int bank = GetCurSel(kIdBankList);
+    if (!IsPersoProfile(p) || bank < 0 || static_cast<size_t>(bank) >= p->m_banks.size()) return;
+    FlashBank& b = p->m_banks[static_cast<size_t>(bank)];
+    std::snprintf(b.m_szFile, sizeof b.m_szFile, "%s", m_strFile.c_str());
+    b.m_nBase = base;
+    b.m_nOrg = m_chip.m_nBusWidth;
+    b.m_nStart = start;
+    b.m_nSize = size;
 }
-void CFlashPage::OnLoadTrap() {}
-void CFlashPage::OnRead() {}
-void CFlashPage::OnErase() {}
-void CFlashPage::OnWrite() {}
-void CFlashPage::OnVerify() {}
-void CFlashPage::OnBusCloseUp() {}
-void CFlashPage::OnBankCloseUp() {}
-void CFlashPage::OnBankDropDown() {}
+
+void CFlashPage::OnBusCloseUp() {
+    ReadBackControls();
+    m_chip.m_nBusWidth = static_cast<uint32_t>(m_nPageBusWidth);
+}
+
+void CFlashPage::OnBankCloseUp() {
+    ReadBackControls();
+    const int bank = GetCurSel(kIdBankList);
+    if (bank < 0) return;
+    g_settings.m_nFlashNum = static_cast<uint32_t>(bank);
+    SelectBank(bank);
+}
+
+void CFlashPage::OnBankDropDown() {
+    uint32_t start = 0, size = 0;
+    FetchFields(start, size);
+}
+
+void CFlashPage::OnLoadTrap() {
+    ILinkObserver& obs = Observer();
+    obs.EnableExitButton(false);
+    PrepareIdCommands();
+    obs.ShowStatus("Read FLASH ID Code");
+    obs.ShowAddress("");
+    g_link.SetProgressMode(0);
+
+    if (!g_link.ReadFlashId(m_chip.m_nBase, m_chip.m_nBusWidth, m_chip.m_nMakerId,
+                            m_chip.m_nDeviceId, m_chip.m_commands)) {
+        DisableControls();
+        obs.EnableCpuIdButton(true);
+        obs.ShowAddress(kError);
+        g_trapRunning = false;
+        g_flashTrapLoaded = false;
+    } else {
+        if (DecodeIdentification()) {
+            PrepareChipCommands();
+            LoadFlashHandler();
+        }
+        ShowFields();
+    }
+    obs.EnableEepromPage(false);
+    obs.EnableExitButton(true);
+    LogPrintf(
+        "Reading FLASH ID --> Manufacturer : %s (%04X) %d x Device : %s (%04X) Size : %08X "
+        "bytes\n",
+        m_chip.m_maker.c_str(), m_chip.m_nMakerId, static_cast<int>(m_chip.m_nChipCount),
+        m_chip.m_device.c_str(), m_chip.m_nDeviceId, m_chip.Capacity());
+}
+
+void CFlashPage::LoadFlashHandler() {
+    ILinkObserver& obs = Observer();
+    const std::string flashPath = TrapHandlerPath(g_settings, FlashHandlerName(m_nPageBusWidth));
+    const std::string generalPath = TrapHandlerPath(g_settings, g_settings.m_szTrapName);
+
+    obs.ShowStatus("Load Trap Handler with FLASH management");
+    obs.ShowAddress("");
+    g_link.SetProgressMode(0);
+    if (g_link.BeginSession()) {
+        // Without the flash part, or with nothing started, the parameters would reach a
+        // handler that cannot use them: the load has failed.
+        std::vector<uint8_t> image;
+        std::string error;
+        bool loaded = false;
+        if (!BuildTrapImage({generalPath, flashPath}, image, error)) {
+            obs.ShowStatus(error);
+            obs.ShowAddress(kError);
+        } else if (g_link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0)) {
+            g_trapRunning = true;
+            obs.ShowAddress(kOk);
+            obs.EnableDutSelector(false);
+            loaded = true;
+        } else {
+            g_trapRunning = false;
+            g_flashTrapLoaded = false;
+            DisableControls();
+            obs.ShowAddress(kError);
+            obs.EnableDutSelector(true);
+        }
+        g_link.EndSession();
+        if (!loaded) return;
+    }
+
+    if (!g_link.SetFlashParameters(static_cast<uint32_t>(m_nPageBusWidth), m_chip.m_nChipSize,
+                                   m_chip.m_nIntel, m_chip.m_nTopBoot, m_chip.m_nWordMode,
+                                   m_chip.m_commands))
+        return;
+    g_flashTrapLoaded = true;
+    EnableControls();
+    m_strStart = Hex8(m_chip.m_nBase);
+    m_chip.m_nChipCount = m_nPageBusWidth == 32 ? 2 : 1;
+    m_strSize = Hex8(m_chip.Capacity());
+    obs.ShowAddress(kOk);
+}
+
+void CFlashPage::OnRead() {
+    uint32_t start = 0, size = 0;
+    FetchFields(start, size);
+    ILinkObserver& obs = Observer();
+    obs.LockControls();
+    obs.ShowStatus("Read FLASH Data");
+    obs.ShowAddress("");
+    g_link.SetProgressMode(1);
+
+    FileDialogRequest request;
+    request.open = false;
+    request.filter = kFileFilter;
+    request.defaultExt = "rom";
+    request.initialName = m_strFile;
+    request.overwritePrompt = true;
+    std::string path;
+    if (GetUiHost().FileDialog(this, request, path)) {
+        m_strFile = BaseName(path);
+        ShowFields();
+        try {
+            // Bytes a failed read leaves unfilled go to the file as zeros.
+            std::vector<uint8_t> buffer(std::min(size, m_chip.Capacity()), 0);
+            if (!g_link.ReadMemory(start, static_cast<uint32_t>(buffer.size()), buffer.data())) {
+                g_link.ReportError();
+                obs.ShowAddress(kError);
+            }
+            if (!WriteFileWhole(path, buffer)) {
+                obs.ShowStatus("Cannot create " + path);
+                obs.ShowAddress(kError);
+            }
+        } catch (const std::bad_alloc&) {
+            obs.ShowAddress(kError);
+        }
+    }
+    obs.UnlockControls();
+    LogPrintf("Reading Flash -->    From : %08X Length : %08X bytes\n", start, size);
+}
+
+void CFlashPage::OnErase() {
+    ILinkObserver& obs = Observer();
+    obs.LockControls();
+    obs.ShowStatus("Erase FLASH Data");
+    obs.ShowAddress("");
+    g_link.SetProgressMode(0);
+    if (GetUiHost().MessageBox(this, "Confirmation ?", "Effacement de la FLASH",
+                               kMbYesNo | kMbIconExclamation) == kIdYes) {
+        const bool ok = g_link.EraseFlash(m_chip.m_nBase);
+        LogPrintf("Erasing Flash -->    Base address %08X\n", m_chip.m_nBase);
+        if (ok) {
+            obs.ShowAddress(kOk);
+        } else {
+            obs.ShowAddress(kError);
+            LogPrintf("Erasing Flash -->    Error");
+        }
+    }
+    obs.UnlockControls();
+}
+
+bool CFlashPage::AskImageFile(std::string& path) {
+    FileDialogRequest request;
+    request.open = true;
+    request.filter = kFileFilter;
+    request.defaultExt = "rom";
+    request.initialName = m_strFile;
+    request.mustExist = true;
+    if (!GetUiHost().FileDialog(this, request, path)) return false;
+    m_strFile = BaseName(path);
+    ShowFields();
+    return true;
+}
+
+void CFlashPage::OnWrite() {
+    uint32_t start = 0, size = 0;
+    FetchFields(start, size);
+    ILinkObserver& obs = Observer();
+    obs.LockControls();
+    obs.ShowStatus("Write FLASH Data");
+    obs.ShowAddress("");
+    g_link.SetProgressMode(3);
+
+    std::string path;
+    if (AskImageFile(path)) {
+        std::vector<uint8_t> data;
+        if (ReadFileHead(path, m_chip.Capacity(), data)) {
+            const uint32_t n = static_cast<uint32_t>(data.size());
+            g_link.ProgramFlash(start, std::min(n, size), data.data());
+        } else {
+            obs.ShowStatus("Cannot read " + path);
+            obs.ShowAddress(kError);
+        }
+    }
+    obs.UnlockControls();
+    LogPrintf("Writing Flash -->    From : %08X Length : %08X bytes\n", start, size);
+}
+
+void CFlashPage::OnVerify() {
+    bool result = false;
+    uint32_t start = 0, size = 0;
+    FetchFields(start, size);
+    ILinkObserver& obs = Observer();
+    obs.LockControls();
+    obs.ShowStatus("Verify FLASH Data");
+    obs.ShowAddress("");
+    g_link.SetProgressMode(0);
+
+    uint32_t length = size;
+    std::string path;
+    if (AskImageFile(path)) {
+        std::vector<uint8_t> data;
+        const DutProfile* p = CurrentProfile();
+        const uint32_t chunkSize = p != nullptr ? p->m_nTrapSize : 0;
+        if (!ReadFileHead(path, m_chip.Capacity(), data)) {
+            obs.ShowStatus("Cannot read " + path);
+        } else if (chunkSize == 0) {
+            obs.ShowStatus("TRAP_Size is 0: nothing can be compared");
+        } else {
+            length = std::min(size, static_cast<uint32_t>(data.size()));
+            obs.StartProgress(length);
+            result = CompareFlash(start, length, chunkSize, data);
+            obs.StartProgress(0);
+        }
+    }
+    obs.UnlockControls();
+    obs.ShowAddress(result ? kOk : kError);
+    LogPrintf("Verifying Flash -->  From : %08X Length : %08X bytes %s\n", start, length,
+              result ? "Ok" : "Ko");
+}
+
+bool CFlashPage::CompareFlash(uint32_t start, uint32_t length, uint32_t chunkSize,
+                              const std::vector<uint8_t>& data) {
+    ILinkObserver& obs = Observer();
+    std::vector<uint8_t> chunk;
+    try {
+        chunk.resize(std::min(chunkSize, length));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    bool result = false;
+    uint32_t offset = 0;
+    uint32_t remaining = length;
+    while (remaining != 0) {
+        const uint32_t n = std::min(remaining, chunkSize);
+        // A chunk that could not be read proves nothing, whatever the buffer still holds.
+        if (!g_link.ReadMemory(start + offset, n, chunk.data())) {
+            g_link.ReportError();
+            return false;
+        }
+        if (std::memcmp(chunk.data(), data.data() + offset, n) != 0) return false;
+        offset += n;
+        remaining -= n;
+        result = true;
+        obs.ShowAddress(Hex8(start + offset - 1));
+        obs.SetProgress(offset);
+    }
+    return result;
+}

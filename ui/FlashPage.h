@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ui/FlashChip.h"
 #include "ui/Page.h"
@@ -48,7 +49,16 @@ class CFlashPage : public CPage {
     void ShowFields();
     void FetchFields(uint32_t& start, uint32_t& size);
 
-    // Operations of the page: the FLASH page's work fills these in.
+    // The identification steps, on the selected bank's wiring and the page's chip record.
+    uint32_t MaskToBus(uint32_t value) const;
+    uint32_t MaskWordMode(uint32_t value, uint32_t wordMode) const;
+    uint32_t MapDataLines(uint32_t value) const;
+    void PrepareIdCommands();
+    bool DecodeIdentification();
+    void PrepareChipCommands();
+    std::string FlashHandlerName(int32_t pageBusWidth) const;
+
+    // The handlers of the buttons and lists.
     void OnLoadTrap();
     void OnRead();
     void OnErase();
@@ -57,4 +67,16 @@ class CFlashPage : public CPage {
     void OnBusCloseUp();
     void OnBankCloseUp();
     void OnBankDropDown();
+
+  private:
+    ILinkObserver& Observer();
+    // The selected bank's data-line map; the identity when no bank is selected.
+    const uint8_t* DataMap() const;
+    // Bank index and bus width from the lists, the texts from their fields.
+    void ReadBackControls();
+    // LOAD TRAP steps 7 to 9: download general + flash handler, then the parameters.
+    void LoadFlashHandler();
+    bool AskImageFile(std::string& path);
+    bool CompareFlash(uint32_t start, uint32_t length, uint32_t chunkSize,
+                      const std::vector<uint8_t>& data);
 };
