@@ -160,31 +160,25 @@ void CEepromPage::OnLoadTrap() {
     m_pObserver->ShowAddress("");
     g_link.SetProgressMode(0);
 
-    // A handler file that cannot be read means no EEPROM code on the target, whatever runs.
+    // A handler file that cannot be read is a failed load: whatever runs has no EEPROM code.
     std::string imageError;
     if (g_link.BeginSession()) {
         std::vector<uint8_t> image;
-        if (BuildTrapImage({general, i2c}, image, imageError)) {
-            if (g_link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0)) {
-                g_trapRunning = true;
-                m_pObserver->ShowAddress("Ok");
-                m_pObserver->EnableDutSelector(false);
-            } else {
-                g_trapRunning = false;
-                m_pObserver->ShowAddress("!!! Error !!!");
-                m_pObserver->EnableDutSelector(true);
-            }
+        if (!BuildTrapImage({general, i2c}, image, imageError)) {
+            g_trapRunning = false;
+        } else if (g_link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0)) {
+            g_trapRunning = true;
+            m_pObserver->ShowAddress("Ok");
+            m_pObserver->EnableDutSelector(false);
+        } else {
+            g_trapRunning = false;
+            m_pObserver->ShowAddress("!!! Error !!!");
+            m_pObserver->EnableDutSelector(true);
         }
         g_link.EndSession();
     }
 
-    if (!imageError.empty()) {
-        g_eepromTrapLoaded = false;
-        DisableControls();
-        if (!g_trapRunning) m_pObserver->EnableCpuIdButton(true);
-        m_pObserver->ShowStatus(imageError);
-        m_pObserver->ShowAddress("!!! Error !!!");
-    } else if (g_trapRunning) {
+    if (g_trapRunning) {
         g_link.SetupEeprom(p->m_nE2pScc, p->m_nE2pPio);
         g_eepromTrapLoaded = true;
         EnableControls();
@@ -192,6 +186,7 @@ void CEepromPage::OnLoadTrap() {
     } else {
         DisableControls();
         m_pObserver->EnableCpuIdButton(true);
+        if (!imageError.empty()) m_pObserver->ShowStatus(imageError);
         m_pObserver->ShowAddress("!!! Error !!!");
         g_trapRunning = false;
         g_eepromTrapLoaded = false;
