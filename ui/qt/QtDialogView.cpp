@@ -250,6 +250,7 @@ void CQtDialogView::CreateControl(size_t i) {
         }
         case ControlKind::Edit: {
             auto* e = new QLineEdit(parent);
+            e->setReadOnly(s.readOnly);
             e->setAlignment(EditAlignment(t.style));
             e->setFrame((t.style & ControlStyle::Border) != 0);
             GreyBackground(e, s.readOnly);
@@ -357,7 +358,8 @@ void CQtDialogView::Sync(size_t i, ControlChange what) {
     QWidget* w = m_widgets[i];
     const ControlState& s = m_dialog.Controls()[i];
     ++m_syncing;
-    const QSignalBlocker block(w);
+    // Programmatic changes must not come back as operator input; the bar has no input.
+    const QSignalBlocker block(qobject_cast<QProgressBar*>(w) != nullptr ? nullptr : w);
     switch (what) {
         case ControlChange::Text:
             if (auto* e = qobject_cast<QLineEdit*>(w)) {

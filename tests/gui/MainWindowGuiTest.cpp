@@ -1,0 +1,284 @@
+// The main window in real widgets on the virtual board behind the port seam: start-up, the
+// target commands, the FLASH page with its file dialog, progress, tabs, the cancel command
+// and the About box, plus a screenshot of every page.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTest>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "GuiSupport.h"
+#include "config/Settings.h"
+#include "link/TargetLink.h"
+#include "port/PortTalk.h"
+#include "port/SimPortDriver.h"
+#include "support/SimLinkFixture.h"
+#include "ui/AppState.h"
+#include "ui/MainDlg.h"
+#include "ui/qt/QtDialogView.h"
+#include "ui/qt/QtUiHost.h"
+
+namespace fs = std::filesystem;
+using guitest::Control;
+using guitest::WhenUp;
+using guitest::WindowOf;
+
+namespace {
+
+static_assert(qtui::kAboutBoxCommand == kIdmAboutBox);
+
+// Counts the paint events a widget gets.
+class PaintCounter : public QObject {
+  public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+class GuiMainWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SetUiHost(&host);
+        port::SetPortMessageStream(quiet);
+        SetLinkSleepFunction(test::NoSleep);
+        savedWorkDir = g_settings.m_workDir;
+        g_settings.m_nTabNum = g_settings.m_nLptNum = g_settings.m_nFlashNum = 0;
+        g_settings.m_nDutNum = 0;
+        const char* src = std::getenv("TAPWRIGHT_SOURCE_DIR");
+        g_settings.m_workDir = src != nullptr ? src : "..";
+        tmp = fs::temp_directory_path() /
+              ("tapwright-gui-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(tmp);
+        SetLogTarget((tmp / "log.txt").string(), false);
+        cwd = QDir::currentPath();
+        sim::Options options;
+        auto driver = std::make_unique<port::SimPortDriver>(options);
+        port::SelectPortDriver(std::move(driver));
+    }
+    void TearDown() override {
+        if (dlg.IsWindow()) {
+            dlg.OnCancel();
+            dlg.DestroyWindow();
+        }
+        QDir::setCurrent(cwd);
+        port::SelectPortDriver(nullptr);
+        SetLinkSleepFunction(nullptr);
+        SetUiHost(nullptr);
+        port::SetPortMessageStream(stdout);
+        SetLogTarget("log.txt", false);
+        g_settings.m_workDir = savedWorkDir;
+        g_currentDut = 0;
+        fs::remove_all(tmp);
+        if (quiet != nullptr) std::fclose(quiet);
+    }
+
+    void Start() {
+        ASSERT_TRUE(dlg.Create(nullptr));
+        ASSERT_TRUE(WindowOf(dlg)->isVisible());
+    }
+    QWidget* Main() { return WindowOf(dlg); }
+    void Click(const CDialog& owner, int id) {
+        auto* button = Control<QPushButton>(owner, id);
+        ASSERT_NE(button, nullptr);
+        ASSERT_TRUE(button->isEnabled()) << "button " << id;
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    QString Text(const CDialog& owner, int id) { return Control<QLineEdit>(owner, id)->text(); }
+    void CpuIdAndLoad() {
+        Click(dlg, CMainDlg::kIdCpuId);
+        Click(dlg, CMainDlg::kIdLoad);
+        ASSERT_EQ(Text(dlg, CMainDlg::kIdResult), "Ok");
+    }
+    // Answers the next file dialog with `path`.
+    static void AnswerFile(const fs::path& path) {
+        WhenUp<QFileDialog>(
+            [](QFileDialog*) { return true; },
+            [path](QFileDialog* fd) {
+                fd->selectFile(QString::fromStdString(path.string()));
+                static_cast<QDialog*>(fd)->accept();  // as the Open/Save button does
+            });
+    }
+    QTabBar* Tabs() { return Control(dlg, CMainDlg::kIdTab)->findChild<QTabBar*>(); }
+
+    qtui::CQtUiHost host;
+    std::FILE* quiet = std::tmpfile();
+    CMainDlg dlg;
+    std::string savedWorkDir;
+    QString cwd;
+    fs::path tmp;
+};
+
+TEST_F(GuiMainWindow, StartsOnTheVirtualBoardAndIdentifiesAndLoads) {
+    Start();
+    EXPECT_EQ(Main()->windowTitle(), "Tapwright for STi Processors");
+    EXPECT_FALSE(Main()->windowIcon().isNull());
+    EXPECT_EQ(Text(dlg, CMainDlg::kIdStatus), "Load Service Port Talk and Init JTAG");
+    EXPECT_EQ(Text(dlg, CMainDlg::kIdResult), "Ok");
+    EXPECT_FALSE(Control(dlg, CMainDlg::kIdLoad)->isEnabled());
+    EXPECT_FALSE(Control(dlg, CMainDlg::kIdProgress)->isEnabled());
+    EXPECT_EQ(Control<QComboBox>(dlg, CMainDlg::kIdDut)->count(),
+              static_cast<int>(g_settings.m_duts.size()));
+    EXPECT_EQ(Control<QComboBox>(dlg, CMainDlg::kIdLpt)->currentText(), "0x378");
+
+    Click(dlg, CMainDlg::kIdCpuId);
+    EXPECT_FALSE(Text(dlg, CMainDlg::kIdCpu).isEmpty());
+    EXPECT_EQ(Text(dlg, CMainDlg::kIdIdCode).size(), 8);
+    EXPECT_TRUE(Control(dlg, CMainDlg::kIdLoad)->isEnabled());
+    EXPECT_FALSE(Control(dlg, CMainDlg::kIdCpuId)->isEnabled());
+
+    Click(dlg, CMainDlg::kIdLoad);
+    EXPECT_EQ(Text(dlg, CMainDlg::kIdResult), "Ok");
+    EXPECT_EQ(Text(dlg, CMainDlg::kIdIptr).toStdString(), Hex8(g_settings.m_duts[0].m_nTrapIptr));
+    EXPECT_TRUE(Control(dlg.m_tab.m_flashPage, 1044)->isEnabled());  // FLASH LOAD TRAP
+}
+
+TEST_F(GuiMainWindow, TabsPlaceThePagesAndRememberTheChoice) {
+    g_settings.m_nTabNum = 2;
+    Start();
+    CPage* pages[] = {&dlg.m_tab.m_flashPage, &dlg.m_tab.m_eepromPage, &dlg.m_tab.m_memoryPage,
+                      &dlg.m_tab.m_miscPage};
+    EXPECT_EQ(Tabs()->currentIndex(), 2);
+    EXPECT_TRUE(WindowOf(*pages[2])->isVisible());
+
+    // Under the labels, one pixel in from the right and bottom of the tab control.
+    QWidget* tab = Control(dlg, CMainDlg::kIdTab);
+    const QRect label = Tabs()->tabRect(0).translated(Tabs()->pos());
+    for (CPage* page : pages) {
+        const QRect g = WindowOf(*page)->geometry();
+        EXPECT_EQ(g.left(), label.left());
+        EXPECT_EQ(g.top(), label.bottom() + 2);  // QRect's bottom is inclusive
+        EXPECT_EQ(g.left() + g.width(), tab->width() - 1);
+        EXPECT_EQ(g.top() + g.height(), tab->height() - 1);
+    }
+
+    QTest::mouseClick(Tabs(), Qt::LeftButton, {}, Tabs()->tabRect(1).center());
+    EXPECT_EQ(g_settings.m_nTabNum, 1u);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(WindowOf(*pages[i])->isVisible(), i == 1) << i;
+}
+
+TEST_F(GuiMainWindow, FlashWriteAndVerifyWithTheProgressMovingAndTheWindowLockedMeanwhile) {
+    Start();
+    CpuIdAndLoad();
+    CFlashPage& flash = dlg.m_tab.m_flashPage;
+    Click(flash, 1044);  // LOAD TRAP
+    ASSERT_EQ(Text(dlg, CMainDlg::kIdResult), "Ok") << Text(dlg, CMainDlg::kIdStatus).toStdString();
+    EXPECT_FALSE(Text(flash, 1043).isEmpty());  // the device's name
+    ASSERT_TRUE(Control(flash, 1021)->isEnabled());
+
+    fs::create_directories(tmp / "images");
+    const fs::path image = tmp / "images" / "image.rom";
+    std::vector<char> bytes(0x4000);
+    std::mt19937 rng(7);
+    for (char& b : bytes) b = static_cast<char>(rng());
+    std::ofstream(image, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+
+    // While the transfer runs: the bar moves and repaints, Escape and the close box are
+    // refused, and LOAD (left enabled by the lock) does not start a second operation.
+    auto* bar = Control<QProgressBar>(dlg, CMainDlg::kIdProgress);
+    std::vector<int> positions;
+    bool pokedDuringTransfer = false;
+    QObject::connect(bar, &QProgressBar::valueChanged, bar, [&](int value) {
+        positions.push_back(value);
+        if (pokedDuringTransfer || value == 0) return;
+        pokedDuringTransfer = true;
+        QTest::keyClick(Main(), Qt::Key_Escape);
+        Main()->close();
+        QTest::mouseClick(Control(dlg, CMainDlg::kIdLoad), Qt::LeftButton);
+        EXPECT_FALSE(Control(dlg, CMainDlg::kIdExit)->isEnabled());
+    });
+    PaintCounter painted;
+    bar->installEventFilter(&painted);
+    AnswerFile(image);
+    Click(flash, 1021);  // WRITE
+    bar->removeEventFilter(&painted);
+    EXPECT_TRUE(pokedDuringTransfer);
+    EXPECT_GE(positions.size(), 4u);
+    EXPECT_GE(painted.paints, 4);
+    EXPECT_GT(*std::max_element(positions.begin(), positions.end()), 0);
+    EXPECT_EQ(bar->value(), 0);  // empty again once the transfer has ended
+    EXPECT_FALSE(dlg.IsEnded());
+    EXPECT_TRUE(Main()->isVisible());
+    EXPECT_TRUE(g_flashTrapLoaded) << "LOAD ran inside the transfer";
+    EXPECT_EQ(Text(dlg, CMainDlg::kIdStatus), "Write FLASH Data");
+    EXPECT_EQ(Text(flash, 1038), "image.rom");
+    // The chosen folder is the current folder now.
+    EXPECT_EQ(QDir::currentPath(),
+              QDir(QString::fromStdString((tmp / "images").string())).canonicalPath());
+
+    AnswerFile(image);
+    Click(flash, 1014);  // VERIFY
+    EXPECT_EQ(Text(dlg, CMainDlg::kIdResult), "Ok") << Text(dlg, CMainDlg::kIdStatus).toStdString();
+    EXPECT_TRUE(Control(dlg, CMainDlg::kIdExit)->isEnabled());
+}
+
+TEST_F(GuiMainWindow, RunsModallyWithTheAboutBoxAndEndsOnEscape) {
+    int aboutShown = 0;
+    auto checkAbout = [&](QDialog* about, bool viaEscape) {
+        ++aboutShown;
+        EXPECT_EQ(about->windowTitle(), "A propos de Tapwright");
+        auto* version = about->findChild<QLineEdit*>("ctl1030");
+        EXPECT_EQ(version->text(), "1, 0, 0, 11");
+        if (viaEscape)
+            QTest::keyClick(about, Qt::Key_Escape);
+        else
+            QTest::mouseClick(about->findChild<QPushButton*>("ctl1"), Qt::LeftButton);
+    };
+    auto isAbout = [](QDialog* d) { return d->objectName() == "dlg100"; };
+    // The main window pumps messages while it starts: act once it is up.
+    auto isMain = [](QDialog* d) { return d->objectName() == "dlg102" && d->isVisible(); };
+    WhenUp<QDialog>(isMain, [&](QDialog* main) {
+        // The window menu's About item, offered as a context menu.
+        WhenUp<QMenu>([](QMenu*) { return true; },
+                      [&](QMenu* menu) {
+                          ASSERT_EQ(menu->actions().size(), 1);
+                          QAction* about = menu->actions().first();
+                          EXPECT_EQ(about->text(), "&A propos de Tapwright...");
+                          menu->close();
+                          WhenUp<QDialog>(isAbout, [&](QDialog* d) { checkAbout(d, false); });
+                          about->trigger();
+                      });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                main->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(main, &event);
+        // F1 too; this About box goes with Escape.
+        WhenUp<QDialog>(isAbout, [&](QDialog* d) { checkAbout(d, true); });
+        QTest::keyClick(main, Qt::Key_F1);
+        EXPECT_EQ(QApplication::activeModalWidget(), main);
+        QTest::keyClick(main, Qt::Key_Escape);
+    });
+    EXPECT_EQ(dlg.DoModal(), kIdCancel);
+    EXPECT_EQ(aboutShown, 2);
+    EXPECT_FALSE(dlg.IsWindow());
+}
+
+TEST_F(GuiMainWindow, RendersEveryPageToAPicture) {
+    Start();
+    CpuIdAndLoad();
+    Click(dlg.m_tab.m_flashPage, 1044);
+    const QDir dir(QStringLiteral(TAPWRIGHT_SCREENSHOT_DIR));
+    ASSERT_TRUE(dir.mkpath(QStringLiteral(".")));
+    const char* names[] = {"flash", "eeprom", "memory", "misc"};
+    for (int i = 3; i >= 0; --i) {
+        QTest::mouseClick(Tabs(), Qt::LeftButton, {}, Tabs()->tabRect(i).center());
+        ASSERT_EQ(g_settings.m_nTabNum, static_cast<uint32_t>(i));
+        const QImage shot = Main()->grab().toImage();
+        EXPECT_EQ(shot.size(), Main()->size());
+        const QString file = dir.filePath(QStringLiteral("main-%1.png").arg(names[i]));
+        EXPECT_TRUE(shot.save(file)) << file.toStdString();
+    }
+}
+
+}  // namespace
