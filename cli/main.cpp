@@ -9,6 +9,7 @@
 
 #include "cli/CliObserver.h"
 #include "cli/Commands.h"
+#include "cli/FlashCommands.h"
 #include "cli/FrontEnd.h"
 #include "config/Settings.h"
 #include "port/DriverTable.h"
@@ -90,6 +91,9 @@ int main(int argc, char** argv) {
     auto* trapProcId = trap->add_subcommand("procid", "read the processor identification");
     auto* trapReboot = trap->add_subcommand("reboot", "reboot the target");
 
+    FlashArgs flashArgs;
+    auto* flash = AddFlashCommands(app, flashArgs);
+
     CLI11_PARSE(app, argc, argv);
 
     // The command line never changes a bench's settings file.
@@ -118,6 +122,7 @@ int main(int argc, char** argv) {
     const bool sizeGiven = memSize.given() && ParseHex(memSize.text, size);
 
     if (app.got_subcommand("settings")) return RunSettings(options);
+    if (*flash) return RunFlashCommand(options, flashArgs);
     if (*cpuid) return RunWindowCommand(options, WindowCommand::CpuId);
     if (*load) return RunWindowCommand(options, WindowCommand::Load);
     if (*memRead) return RunMemRead(options, memFile, start, size);
