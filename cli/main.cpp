@@ -11,6 +11,7 @@
 #include "cli/Commands.h"
 #include "cli/FlashCommands.h"
 #include "cli/FrontEnd.h"
+#include "cli/PageCommands.h"
 #include "config/Settings.h"
 #include "port/DriverTable.h"
 #include "port/PortTalk.h"
@@ -40,11 +41,6 @@ bool ParseHex(const std::string& text, uint32_t& out) {
     return true;
 }
 
-struct HexOption {
-    std::string text;
-    bool given() const { return !text.empty(); }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,30 +65,11 @@ int main(int argc, char** argv) {
     auto* load = app.add_subcommand(
         "load", "CPU ID, then LOAD: start the general trap handler and show the DCU state");
 
-    auto* mem = app.add_subcommand("mem", "read or write target memory through the DCU link");
-    mem->require_subcommand(1);
-    std::string memFile;
-    HexOption memStart, memSize;
-    auto* memRead = mem->add_subcommand("read", "copy a target range into FILE");
-    memRead->add_option("FILE", memFile)->required();
-    memRead->add_option("--start", memStart.text, "start address (hex)")->required();
-    memRead->add_option("--size", memSize.text, "byte count (hex)")->required();
-    auto* memWrite = mem->add_subcommand("write", "copy FILE into target memory");
-    memWrite->add_option("FILE", memFile)->required()->check(CLI::ExistingFile);
-    memWrite->add_option("--start", memStart.text, "start address (hex)")->required();
-    memWrite->add_option("--size", memSize.text, "byte count (hex; default: the file's length)");
-
     app.add_subcommand("settings", "print the profiles and chip tables of Tapwright.ini");
-
-    auto* trap = app.add_subcommand("trap", "download the general trap handler and command it");
-    trap->require_subcommand(1);
-    auto* trapLoad = trap->add_subcommand("load", "download TRAP_NAME and show the DCU state");
-    auto* trapMemStart = trap->add_subcommand("memstart", "read the handler's memory start");
-    auto* trapProcId = trap->add_subcommand("procid", "read the processor identification");
-    auto* trapReboot = trap->add_subcommand("reboot", "reboot the target");
 
     FlashArgs flashArgs;
     auto* flash = AddFlashCommands(app, flashArgs);
+    AddPageCommands(app);
 
     CLI11_PARSE(app, argc, argv);
 
@@ -109,27 +86,10 @@ int main(int argc, char** argv) {
         }
         options.lptBase = static_cast<int>(base);
     }
-    for (HexOption* h : {&memStart, &memSize}) {
-        uint32_t v = 0;
-        if (h->given() && !ParseHex(h->text, v)) {
-            std::fprintf(stderr, "tapwright-cli: '%s' is not a hexadecimal value\n",
-                         h->text.c_str());
-            return 2;
-        }
-    }
-    uint32_t start = 0, size = 0;
-    ParseHex(memStart.text, start);
-    const bool sizeGiven = memSize.given() && ParseHex(memSize.text, size);
-
     if (app.got_subcommand("settings")) return RunSettings(options);
     if (*flash) return RunFlashCommand(options, flashArgs);
     if (*cpuid) return RunWindowCommand(options, WindowCommand::CpuId);
     if (*load) return RunWindowCommand(options, WindowCommand::Load);
-    if (*memRead) return RunMemRead(options, memFile, start, size);
-    if (*memWrite) return RunMemWrite(options, memFile, start, sizeGiven ? &size : nullptr);
-    if (*trapLoad) return RunTrap(options, TrapCommand::Load);
-    if (*trapMemStart) return RunTrap(options, TrapCommand::MemStart);
-    if (*trapProcId) return RunTrap(options, TrapCommand::ProcId);
-    if (*trapReboot) return RunTrap(options, TrapCommand::Reboot);
+    if (const int rc = RunPageCommands(options); rc >= 0) return rc;
     return 2;
 }

@@ -59,19 +59,6 @@ expect "names the valid drivers" err.txt "valid drivers are"
 check "refused connection" 1 "$cli" --driver remote-bitbang:127.0.0.1:1 cpuid
 expect "names the fix" err.txt "tapwright-sim --listen"
 
-check "bad hexadecimal" 2 "$cli" --driver sim mem read x.bin --start XYZ --size 10
-
-head -c 5000 /dev/urandom >image.bin
-check "mem write" 0 "$cli" --driver "sim:$work/board" mem write image.bin --start 0xC0000100
-check "mem read in a second run" 0 "$cli" --driver "sim:$work/board" mem read back.bin --start C0000100 --size 1388
-cmp -s image.bin back.bin || { echo "FAIL: memory did not survive between runs"; fail=1; }
-
-check "odd length and unaligned start" 0 "$cli" --driver "sim:$work/board" mem read odd.bin --start C0000103 --size 7
-cmp -s odd.bin <(tail -c +4 image.bin | head -c 7) || { echo "FAIL: unaligned read"; fail=1; }
-
-check "link error reported" 1 "$cli" --driver "sim,bad-header" mem read bad.bin --start C0000000 --size 10
-expect "link error text" err.txt "Erreur Pas de message Peeked"
-
 check "settings report" 0 "$cli" settings
 expect "default profile listed" out.txt "PERSO"
 [ -e Tapwright.ini ] && { echo "FAIL: the CLI wrote Tapwright.ini"; fail=1; }

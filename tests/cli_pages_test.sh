@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The EEPROM, MEMORY and MISC. page commands of tapwright-cli against the virtual board.
+set -u
+cli=$1
+root=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+cp -r "$root/TrapHandlers" .
+fail=0
+check() {  # description, expected exit code, command...
+    local what=$1 want=$2; shift 2
+    "$@" >out.txt 2>err.txt
+    local got=$?
+    if [ "$got" -ne "$want" ]; then
+        echo "FAIL: $what: exit $got, expected $want"; cat out.txt err.txt; fail=1
+    fi
+}
+expect() {  # description, file, text
+    grep -qF -- "$3" "$2" || { echo "FAIL: $1: '$3' not in $2"; cat "$2"; fail=1; }
+}
+board="sim:$work/board"
+
+# EEPROM: write, read back in another run, erase a range.
+head -c 256 /dev/urandom >e2p.bin
+check "eeprom write" 0 "$cli" --driver "$board" eeprom write e2p.bin
+check "eeprom read" 0 "$cli" --driver "$board" eeprom read back.bin
+cmp -s e2p.bin back.bin || { echo "FAIL: EEPROM did not read back"; fail=1; }
+expect "read logged" log.txt "Reading Eeprom -->    From : 00000000 Length : 00000100 bytes"
+check "erase needs --yes" 2 "$cli" --driver "$board" eeprom erase --start 10 --size 20
+check "eeprom erase" 0 "$cli" --driver "$board" eeprom erase --yes --start 10 --size 20
+check "read after erase" 0 "$cli" --driver "$board" eeprom read erased.bin
+cmp -s <(head -c 16 e2p.bin; head -c 32 /dev/zero | tr '\0' '\377'; tail -c +49 e2p.bin) erased.bin ||
+    { echo "FAIL: erase did not fill 0x10-0x2F with 0xFF"; fail=1; }
+check "oversized EEPROM size" 1 "$cli" --driver "$board" eeprom read big.bin --size 200001
+expect "size refused" err.txt "larger than the largest EEPROM"
+check "three cycles on a large part" 0 "$cli" --driver "sim,eeprom=24c512" eeprom read c3.bin --cycles 3
+check "bad cycles" 2 "$cli" --driver "$board" eeprom read x.bin --cycles 4
+
+# MEMORY: write and read back, an SDRAM image refused and one loaded and started.
+head -c 5000 /dev/urandom >mem.bin
+check "mem write" 0 "$cli" --driver "$board" mem write mem.bin --start C0010000
+check "mem read" 0 "$cli" --driver "$board" mem read mem-back.bin --start 0xC0010000 --size 1388
+cmp -s mem.bin mem-back.bin || { echo "FAIL: memory did not read back"; fail=1; }
+check "odd length and unaligned start" 0 "$cli" --driver "$board" mem read odd.bin --start C0010003 --size 7
+cmp -s odd.bin <(tail -c +4 mem.bin | head -c 7) || { echo "FAIL: unaligned read"; fail=1; }
+check "link error reported" 1 "$cli" --driver "sim,bad-header" mem read bad.bin --start C0000000 --size 10
+expect "link error text" err.txt "Erreur Pas de message Peeked"
+check "bad hexadecimal" 2 "$cli" --driver "$board" mem read x.bin --start XYZ --size 10
+{ printf 'main1000\x00\x10\x00\x00\x00\x00\x00\xc0'; head -c 4080 /dev/zero; } >image.rom
+check "mem load --go" 0 "$cli" --driver "$board" mem load image.rom --go
+expect "fields from the header" out.txt "Size  : 00001000"
+expect "entry at the last two bytes" err.txt "C0000FFE"
+{ printf 'tsvr2000'; head -c 4088 /dev/zero; } >lower.rom
+check "lower-case tag refused" 1 "$cli" --driver "$board" mem load lower.rom
+expect "refusal logged" log.txt "Load Memory -->      File not conform"
+
+# MISC.
+check "misc memstart" 0 "$cli" --driver "$board" misc memstart
+expect "memory start" out.txt "MemStart : C0000000"
+check "misc procid" 0 "$cli" --driver "sim,procid=0x3D415041" misc procid
+expect "processor" out.txt "ProcID : 3D415041"
+check "misc reboot" 0 "$cli" --driver "$board" misc reboot
+expect "reboot shown" err.txt "*** Reboot ***"
+check "no target" 1 "$cli" --driver "sim,no-target" misc memstart
+
+[ $fail -eq 0 ] && echo "cli pages: all checks passed"
+exit $fail
