@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -60,7 +61,7 @@ TEST_F(QtBacking, EveryTemplateControlIsItsWidgetAtItsDialogUnitGeometry) {
         SCOPED_TRACE("template " + std::to_string(templateId));
         CDialog dlg(templateId);
         ASSERT_TRUE(dlg.Create(nullptr));
-        QWidget* window = guitest::WindowOf(dlg);
+        QPointer<QWidget> window = guitest::WindowOf(dlg);
         ASSERT_NE(window, nullptr);
         const DialogTemplate& t = dlg.Template();
         EXPECT_EQ(window->width(), Mul(t.cx, bu.x));
@@ -114,7 +115,7 @@ TEST_F(QtBacking, EveryTemplateControlIsItsWidgetAtItsDialogUnitGeometry) {
             EXPECT_LE(textWidth, g.width()) << "text clipped";
         }
         dlg.DestroyWindow();
-        EXPECT_TRUE(window == nullptr || !window->isVisible());
+        EXPECT_TRUE(window.isNull()) << "the window outlived the dialog's";
     }
 }
 
