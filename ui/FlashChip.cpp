@@ -1,8 +1,7 @@
 #include "ui/FlashChip.h"
 
-#include <strings.h>
-
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "config/Settings.h"
@@ -23,7 +22,11 @@ uint32_t PrepareCommand(const FlashChip& chip, DataLineMap map, uint32_t value, 
 }
 
 bool IsUnknown(const std::string& name) {
-    return strcasecmp(name.c_str(), "Inconnu") == 0;
+    static const std::string kUnknown = "inconnu";
+    if (name.size() != kUnknown.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(name[i])) != kUnknown[i]) return false;
+    return true;
 }
 
 }  // namespace
