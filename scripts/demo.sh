@@ -35,8 +35,11 @@ step "6/6 Read it back"
 "$cli" --driver "$driver" flash read readback.rom --size "$size"
 cmp sample.rom readback.rom
 echo "Read-back matches the sample image."
+step "Then read the EEPROM to a file (EEPROM page READ)"
+"$cli" --driver "$driver" eeprom read eeprom.bin
 
 echo
 echo "Operation log:  $work/log.txt"
 echo "Read-back file: $work/readback.rom"
+echo "EEPROM file:    $work/eeprom.bin"
 echo "Work folder:    $work (trace.txt, board/)"
