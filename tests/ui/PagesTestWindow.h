@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -36,6 +37,8 @@ class PagesWindow : public ::testing::Test {
         savedDuts = g_settings.m_duts;
         savedProcs = g_settings.m_procs;
         savedWorkDir = g_settings.m_workDir;
+        savedSelections = {g_settings.m_nTabNum, g_settings.m_nLptNum, g_settings.m_nFlashNum,
+                           g_settings.m_nDutNum};
         g_settings.m_nTabNum = g_settings.m_nLptNum = g_settings.m_nFlashNum = 0;
         g_settings.m_nDutNum = 0;
         const char* src = std::getenv("TAPWRIGHT_SOURCE_DIR");
@@ -62,6 +65,11 @@ class PagesWindow : public ::testing::Test {
         g_settings.m_procs = savedProcs;
         g_settings.m_nProcCount = static_cast<uint32_t>(savedProcs.size());
         g_settings.m_workDir = savedWorkDir;
+        // The window stores its selections (the tab shown) into the settings: put them back.
+        g_settings.m_nTabNum = savedSelections[0];
+        g_settings.m_nLptNum = savedSelections[1];
+        g_settings.m_nFlashNum = savedSelections[2];
+        g_settings.m_nDutNum = savedSelections[3];
         g_currentDut = 0;
         fs::remove_all(tmp);
         if (quiet != nullptr) std::fclose(quiet);
@@ -121,6 +129,7 @@ class PagesWindow : public ::testing::Test {
     std::vector<DutProfile> savedDuts;
     std::vector<ProcessorEntry> savedProcs;
     std::string savedWorkDir;
+    std::array<uint32_t, 4> savedSelections{};
     fs::path tmp;
 };
 
