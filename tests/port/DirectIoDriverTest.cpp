@@ -2,25 +2,16 @@
 #include <gtest/gtest.h>
 
 #include "FakePosixOs.h"
+#include "PortRequests.h"
 #include "port/linux/DirectIoDriver.h"
 
 namespace {
 
+using port::test::Read;
+using port::test::Write;
+
 using port::test::FakePosixOs;
 using Log = std::vector<std::string>;
-
-bool Write(port::IPortDevice& d, uint16_t address, uint8_t value) {
-    const uint8_t in[3] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
-                           value};
-    return d.DeviceIoControl(port::kIoctlWritePort, in, 3, nullptr, 0);
-}
-
-bool Read(port::IPortDevice& d, uint16_t address, uint8_t& value) {
-    uint8_t buffer[2] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8)};
-    const bool ok = d.DeviceIoControl(port::kIoctlReadPort, buffer, 2, buffer, 1);
-    value = buffer[0];
-    return ok;
-}
 
 TEST(DirectIo, OpensOnlyTheSelectedRangesAndClosesThem) {
     FakePosixOs os;
@@ -81,10 +72,8 @@ TEST(DirectIo, RefusedRangeFailsEveryRequestWithoutRetrying) {
     EXPECT_EQ(device->LastError(), static_cast<uint32_t>(EPERM));
     EXPECT_EQ(driver.LastOpenError(),
               "direct: port I/O needs root: run as root or use --driver ppdev");
-    int grants = 0;
-    for (const auto& e : os.log) grants += e == "ioperm 0x378 3 1";
-    EXPECT_EQ(grants, 1);
-    for (const auto& e : os.log) EXPECT_EQ(e.rfind("outb", 0), std::string::npos);
+    EXPECT_EQ(os.Calls("ioperm 0x378 3 1"), 1);
+    EXPECT_EQ(os.Calls("outb"), 0);
 }
 
 }  // namespace

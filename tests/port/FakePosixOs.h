@@ -97,6 +97,13 @@ class FakePosixOs final : public IPosixOs {
     }
     void (*onRun)(const std::string&) = nullptr;
 
+    // How many recorded calls begin with prefix.
+    int Calls(const std::string& prefix) const {
+        int n = 0;
+        for (const auto& e : log) n += e.rfind(prefix, 0) == 0;
+        return n;
+    }
+
     static std::string Hex(unsigned long v) {
         char text[24];
         std::snprintf(text, sizeof text, "0x%lX", v);

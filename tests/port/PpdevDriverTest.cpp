@@ -8,26 +8,17 @@
 #include <cstdio>
 
 #include "FakePosixOs.h"
+#include "PortRequests.h"
 #include "port/PortTalk.h"
 #include "port/linux/PpdevDriver.h"
 
 namespace {
 
+using port::test::Read;
+using port::test::Write;
+
 using port::test::FakePosixOs;
 using Log = std::vector<std::string>;
-
-bool Write(port::IPortDevice& d, uint16_t address, uint8_t value) {
-    const uint8_t in[3] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
-                           value};
-    return d.DeviceIoControl(port::kIoctlWritePort, in, 3, nullptr, 0);
-}
-
-bool Read(port::IPortDevice& d, uint16_t address, uint8_t& value) {
-    uint8_t buffer[2] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8)};
-    const bool ok = d.DeviceIoControl(port::kIoctlReadPort, buffer, 2, buffer, 1);
-    value = buffer[0];
-    return ok;
-}
 
 class Ppdev : public ::testing::Test {
   protected:
@@ -83,15 +74,11 @@ TEST_F(Ppdev, SwitchingBaseWhileOpenClaimsTheOtherPortOnce) {
     EXPECT_TRUE(Write(*device, 0x278, 2));
     EXPECT_TRUE(Write(*device, 0x378, 3));
     EXPECT_TRUE(Write(*device, 0x278, 4));
-    int claims = 0;
-    for (const auto& e : os.log) claims += e.rfind("ioctl PPCLAIM", 0) == 0;
-    EXPECT_EQ(claims, 2);
+    EXPECT_EQ(os.Calls("ioctl PPCLAIM"), 2);
     EXPECT_EQ(os.log.back(), "ioctl PPWDATA /dev/parport1");
     device.reset();
     EXPECT_TRUE(os.openFds.empty());
-    int releases = 0;
-    for (const auto& e : os.log) releases += e.rfind("ioctl PPRELEASE", 0) == 0;
-    EXPECT_EQ(releases, 2);
+    EXPECT_EQ(os.Calls("ioctl PPRELEASE"), 2);
 }
 
 TEST_F(Ppdev, UnknownBaseFailsAndListsTheBasesFound) {
@@ -119,44 +106,41 @@ TEST_F(Ppdev, MalformedRequestsAreRefused) {
     EXPECT_EQ(device->LastError(), 1u);
 }
 
-TEST(PpdevTraps, NoParallelPortNamesTheModules) {
-    FakePosixOs os;
-    port::PpdevDriver driver(os);
-    EXPECT_EQ(driver.OpenDevice(), nullptr);
-    EXPECT_EQ(driver.LastOpenError(),
-              "ppdev: no parallel port found (/dev/parport0 missing): load the drivers with "
-              "`sudo modprobe parport_pc ppdev`");
-}
-
-TEST(PpdevTraps, UsbPrinterAdapterIsNamedAsUnusable) {
-    FakePosixOs os;
-    os.paths.insert("/dev/usb/lp0");
-    port::PpdevDriver driver(os);
-    EXPECT_EQ(driver.OpenDevice(), nullptr);
-    EXPECT_NE(driver.LastOpenError().find("USB printer adapter (/dev/usb/lp*)"), std::string::npos);
-    EXPECT_NE(driver.LastOpenError().find("cannot drive a JTAG cable"), std::string::npos);
-}
-
-TEST(PpdevTraps, PermissionDeniedNamesTheLpGroup) {
-    FakePosixOs os;
-    os.AddParport(0, 0x378);
-    os.openErrors["/dev/parport0"] = EACCES;
-    port::PpdevDriver driver(os);
-    EXPECT_EQ(driver.OpenDevice(), nullptr);
-    EXPECT_EQ(driver.LastOpenError(),
-              "ppdev: permission denied on /dev/parport0: add yourself to the lp group with "
-              "`sudo usermod -aG lp $USER` and log in again");
-}
-
-TEST(PpdevTraps, DeviceNodeMissingWithPortKnownNamesTheModules) {
-    FakePosixOs os;
-    os.AddParport(0, 0x378);
-    os.paths.erase("/dev/parport0");
-    port::PpdevDriver driver(os);
-    EXPECT_EQ(driver.OpenDevice(), nullptr);
-    EXPECT_EQ(driver.LastOpenError(),
-              "ppdev: /dev/parport0 missing: load the drivers with `sudo modprobe parport_pc "
-              "ppdev`");
+// Each classic set-up trap refuses the open with a message that names the fix.
+TEST(PpdevTraps, OpenFailuresNameTheFix) {
+    const struct {
+        void (*arrange)(FakePosixOs&);
+        std::vector<std::string> says;  // the whole message, or parts of it
+    } cases[] = {
+        {[](FakePosixOs&) {},
+         {"ppdev: no parallel port found (/dev/parport0 missing): load the drivers with "
+          "`sudo modprobe parport_pc ppdev`"}},
+        {[](FakePosixOs& os) { os.paths.insert("/dev/usb/lp0"); },
+         {"USB printer adapter (/dev/usb/lp*)", "cannot drive a JTAG cable"}},
+        {[](FakePosixOs& os) {
+             os.AddParport(0, 0x378);
+             os.openErrors["/dev/parport0"] = EACCES;
+         },
+         {"ppdev: permission denied on /dev/parport0: add yourself to the lp group with "
+          "`sudo usermod -aG lp $USER` and log in again"}},
+        {[](FakePosixOs& os) {
+             os.AddParport(0, 0x378);
+             os.paths.erase("/dev/parport0");
+         },
+         {"ppdev: /dev/parport0 missing: load the drivers with `sudo modprobe parport_pc "
+          "ppdev`"}},
+    };
+    for (const auto& c : cases) {
+        FakePosixOs os;
+        c.arrange(os);
+        port::PpdevDriver driver(os);
+        EXPECT_EQ(driver.OpenDevice(), nullptr);
+        if (c.says.size() == 1) {
+            EXPECT_EQ(driver.LastOpenError(), c.says[0]);
+        }
+        for (const auto& part : c.says)
+            EXPECT_NE(driver.LastOpenError().find(part), std::string::npos) << part;
+    }
 }
 
 TEST(PpdevTraps, PortHeldByAnotherDriverIsReportedAndNotRetriedEveryClock) {
@@ -170,9 +154,7 @@ TEST(PpdevTraps, PortHeldByAnotherDriverIsReportedAndNotRetriedEveryClock) {
     EXPECT_FALSE(Write(*device, 0x378, 0));
     EXPECT_EQ(device->LastError(), static_cast<uint32_t>(EBUSY));
     EXPECT_NE(driver.LastOpenError().find("sudo rmmod lp"), std::string::npos);
-    int claims = 0;
-    for (const auto& e : os.log) claims += e.rfind("ioctl PPCLAIM", 0) == 0;
-    EXPECT_EQ(claims, 1);
+    EXPECT_EQ(os.Calls("ioctl PPCLAIM"), 1);
     EXPECT_TRUE(os.openFds.empty());
 }
 

@@ -9,22 +9,13 @@
 #include <string>
 #include <thread>
 
+#include "PortRequests.h"
 #include "port/RemoteBitbangDriver.h"
 
 namespace {
 
-bool Write(port::IPortDevice& d, uint16_t address, uint8_t value) {
-    const uint8_t in[3] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
-                           value};
-    return d.DeviceIoControl(port::kIoctlWritePort, in, 3, nullptr, 0);
-}
-
-bool Read(port::IPortDevice& d, uint16_t address, uint8_t& value) {
-    uint8_t buffer[2] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8)};
-    const bool ok = d.DeviceIoControl(port::kIoctlReadPort, buffer, 2, buffer, 1);
-    value = buffer[0];
-    return ok;
-}
+using port::test::Read;
+using port::test::Write;
 
 // One client; records every letter; answers each 'R' with the next character of answers
 // (repeating the last). With hangUpAfter > 0 it closes after that many letters.
