@@ -11,23 +11,14 @@
 
 namespace {
 
+using test::Pattern;
+
 constexpr uint32_t kRam = 0x80000000;
 constexpr uint32_t kSdram = 0xC0000000;
 constexpr uint32_t kSdramSize = 8u << 20;
 
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-    std::vector<uint8_t> out(n);
-    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
-    return out;
-}
-
 class LinkBoardTest : public test::SimLinkFixture {
   protected:
-    std::vector<uint8_t> Backdoor(uint32_t address, size_t n) {
-        std::vector<uint8_t> out(n);
-        board().ReadBytes(address, out.data(), n);
-        return out;
-    }
     size_t StatusCount() { return observer.Matching("ShowStatus(").size(); }
 };
 

@@ -11,17 +11,13 @@
 
 namespace {
 
+using test::Pattern;
+
 using test::kFlashBase;
 using test::kTrapParams;
 
 constexpr uint32_t kScratch = 0x80001000;
 const std::string kNotReady = "ShowStatus(Erreur Trap non pr\xC3\xAAt)";
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-    std::vector<uint8_t> out(n);
-    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(seed + i * 13 + (i >> 7));
-    return out;
-}
 
 class TrapBoardTest : public test::SimLinkFixture {
   protected:
@@ -48,29 +44,15 @@ class TrapBoardTest : public test::SimLinkFixture {
         EXPECT_TRUE(link.ReadMemory(kDcuControl, 4, b));
         return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
     }
-    std::vector<uint8_t> Backdoor(uint32_t address, size_t n) {
-        std::vector<uint8_t> out(n);
-        board().ReadBytes(address, out.data(), n);
-        return out;
-    }
     void PlantVectors() {
         for (uint32_t i = 0; i < 4; ++i)
             board().WriteWord(kTrapVectorAddr + 4 * i, 0x1111 * (i + 1));
     }
-    std::vector<uint8_t> PlantedVectors() {
-        std::vector<uint8_t> out;
-        for (uint32_t i = 0; i < 4; ++i) {
-            const uint32_t v = 0x1111 * (i + 1);
-            for (int b = 0; b < 4; ++b) out.push_back(static_cast<uint8_t>(v >> (8 * b)));
-        }
-        return out;
+    static std::vector<uint8_t> PlantedVectors() {
+        return test::LittleEndian({0x1111, 0x2222, 0x3333, 0x4444});
     }
-    std::vector<uint8_t> TrapBlock() {
-        std::vector<uint8_t> out;
-        for (uint32_t v : {0u, 0x80000000u, test::kTrapParams, test::kTrapEntry}) {
-            for (int b = 0; b < 4; ++b) out.push_back(static_cast<uint8_t>(v >> (8 * b)));
-        }
-        return out;
+    static std::vector<uint8_t> TrapBlock() {
+        return test::LittleEndian({0, 0x80000000, test::kTrapParams, test::kTrapEntry});
     }
     // The flash handler for the bus, with its parameters handed over as the FLASH page does.
     bool LoadFlash(uint32_t width, bool intel = false, bool wordMode = true) {
@@ -81,6 +63,15 @@ class TrapBoardTest : public test::SimLinkFixture {
         if (!Load({"TrapHandler.bin", name})) return false;
         const FlashCommandSet cmd = test::ChipCommands(width, intel, wordMode);
         return link.SetFlashParameters(width, 1u << 20, intel ? 1 : 0, 1, wordMode ? 1 : 0, cmd);
+    }
+    // A 16-bit flash erased, with a 2048-byte buffer and progress shown at each chunk.
+    void ReadyToProgram(const std::string& knobs = "") {
+        ASSERT_TRUE(Open(knobs));
+        ASSERT_TRUE(LoadFlash(16));
+        ASSERT_TRUE(link.EraseFlash(kFlashBase));
+        link.m_nBufferSize = 2048;
+        link.SetProgressMode(3);
+        observer.Clear();
     }
 };
 
@@ -383,12 +374,7 @@ TEST_F(TrapBoardTest, EraseSucceedsOrReports113) {
 }
 
 TEST_F(TrapBoardTest, ProgramInBufferSizedChunksAndReadBack) {
-    ASSERT_TRUE(Open());
-    ASSERT_TRUE(LoadFlash(16));
-    ASSERT_TRUE(link.EraseFlash(kFlashBase));
-    link.m_nBufferSize = 2048;
-    link.SetProgressMode(3);
-    observer.Clear();
+    ASSERT_NO_FATAL_FAILURE(ReadyToProgram());
     const auto data = Pattern(5000, 9);
     EXPECT_TRUE(link.ProgramFlash(kFlashBase, 5000, data.data()));
     EXPECT_EQ(link.m_nLastCount, 5000u);
@@ -405,12 +391,7 @@ TEST_F(TrapBoardTest, ProgramInBufferSizedChunksAndReadBack) {
 }
 
 TEST_F(TrapBoardTest, ShortChunkStopsWith116AndCountsWhatWentIn) {
-    ASSERT_TRUE(Open(",flash-stuck=7FF007F0"));
-    ASSERT_TRUE(LoadFlash(16));
-    ASSERT_TRUE(link.EraseFlash(kFlashBase));
-    link.m_nBufferSize = 2048;
-    link.SetProgressMode(3);
-    observer.Clear();
+    ASSERT_NO_FATAL_FAILURE(ReadyToProgram(",flash-stuck=7FF007F0"));
     const auto data = Pattern(5000, 3);
     EXPECT_FALSE(link.ProgramFlash(kFlashBase, 5000, data.data()));
     EXPECT_EQ(link.m_nLastCount, 2032u);

@@ -5,12 +5,15 @@
 #include <string>
 
 #include "TrapHost.h"
+#include "support/BoardData.h"
 
 using simtest::Image;
 using simtest::TrapHost;
 namespace st = simtest;
 
 namespace {
+
+using test::Pattern;
 
 enum class Map { Correct, Forward };
 
@@ -61,16 +64,8 @@ uint32_t Program(TrapHost& host, uint32_t addr, const std::vector<uint8_t>& data
     return done;
 }
 
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-    std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
-    return v;
-}
-
 std::vector<uint8_t> FlashBytes(TrapHost& host, uint32_t addr, size_t n) {
-    std::vector<uint8_t> out(n);
-    host.board().ReadBytes(addr, out.data(), n);
-    return out;
+    return test::Backdoor(host.board(), addr, n);
 }
 
 struct BankCase {

@@ -9,6 +9,7 @@
 #include "link/TargetLink.h"
 #include "port/SimPortDriver.h"
 #include "sim/Board.h"
+#include "support/BoardData.h"
 #include "support/ObserverRecorder.h"
 #include "support/RecordingPort.h"
 
@@ -27,6 +28,9 @@ class SimLinkFixture : public ::testing::Test {
 
     sim::Board& board() { return sim_->board(); }
     RecordingPortDriver& wire() { return *recorder_; }
+    std::vector<uint8_t> Backdoor(uint32_t address, size_t n) {
+        return test::Backdoor(board(), address, n);
+    }
 
     CTargetLink link;
     ObserverRecorder observer;
