@@ -1,6 +1,6 @@
 // The EEPROM page through the main window against the virtual board.
 #include "support/TrapSupport.h"
-#include "tests/ui/PagesTestWindow.h"
+#include "support/WindowFixture.h"
 #include "ui/EepromPage.h"
 
 namespace {

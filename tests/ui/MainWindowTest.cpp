@@ -3,82 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <vector>
 
-#include "config/Settings.h"
-#include "link/TargetLink.h"
-#include "port/DriverTable.h"
-#include "port/PortTalk.h"
-#include "port/SimPortDriver.h"
-#include "support/SimLinkFixture.h"
+#include "support/WindowFixture.h"
 #include "ui/AboutDlg.h"
-#include "ui/AppState.h"
 #include "ui/MainApp.h"
-#include "ui/MainDlg.h"
-#include "ui/MemoryUiHost.h"
 #include "ui/TrapImage.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class MainWindow : public ::testing::Test {
+// The window is created but not shown, as the application does before its modal run.
+class MainWindow : public test::PagesWindow {
   protected:
-    void SetUp() override {
-        SetUiHost(&host);
-        port::SetPortMessageStream(quiet);  // the failed requests of a missing driver
-        SetLinkSleepFunction(test::NoSleep);
-        savedDuts = g_settings.m_duts;
-        savedWorkDir = g_settings.m_workDir;
-        g_settings.m_nTabNum = g_settings.m_nLptNum = g_settings.m_nFlashNum = 0;
-        g_settings.m_nDutNum = 0;
-        const char* src = std::getenv("TAPWRIGHT_SOURCE_DIR");
-        g_settings.m_workDir = src != nullptr ? src : "..";
-        tmp = fs::temp_directory_path() /
-              ("tapwright-ui-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(tmp);
-        SetLogTarget((tmp / "log.txt").string(), false);
-    }
-    void TearDown() override {
-        if (dlg.IsWindow()) {
-            dlg.OnCancel();
-            dlg.DestroyWindow();
-        }
-        port::SelectPortDriver(nullptr);
-        SetLinkSleepFunction(nullptr);
-        SetUiHost(nullptr);
-        port::SetPortMessageStream(stdout);
-        SetLogTarget("log.txt", false);
-        g_settings.m_duts = savedDuts;
-        g_settings.m_nDutCount = static_cast<uint32_t>(savedDuts.size());
-        g_settings.m_workDir = savedWorkDir;
-        g_currentDut = 0;
-        fs::remove_all(tmp);
-        if (quiet != nullptr) std::fclose(quiet);
-    }
-
-    // Puts a fresh virtual board with these knobs behind the port seam.
-    sim::Board& Board(const std::string& knobs = "") {
-        sim::Options options;
-        std::string error;
-        EXPECT_TRUE(sim::ParseOptions(knobs, options, error)) << error;
-        auto driver = std::make_unique<port::SimPortDriver>(options);
-        sim::Board& board = driver->board();
-        port::SelectPortDriver(std::move(driver));
-        return board;
-    }
-    void NoDriver() {
-        std::string error;
-        auto driver = port::CreatePortDriver("remote-bitbang:127.0.0.1:1", error);
-        ASSERT_NE(driver, nullptr) << error;
-        port::SelectPortDriver(std::move(driver));
-    }
-    void Start() { ASSERT_TRUE(dlg.Create(nullptr)); }
+    void Create() { ASSERT_TRUE(dlg.Create(nullptr)); }
 
     // The enabled state of the main window's controls the state tables name.
     std::map<std::string, bool> MainState() {
@@ -100,35 +41,20 @@ class MainWindow : public ::testing::Test {
                 dlg.m_tab.m_miscPage.IsWindowEnabled(1026),
                 dlg.m_tab.m_flashPage.IsWindowEnabled(1044)};
     }
-    std::string LogText() {
-        std::ifstream in(tmp / "log.txt");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
     void HandlerFile(const std::vector<uint8_t>& bytes) {
         fs::create_directories(tmp / "TrapHandlers");
-        std::ofstream(tmp / "TrapHandlers" / "TrapHandler.bin", std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
+        WriteBytes(tmp / "TrapHandlers" / "TrapHandler.bin", bytes);
         g_settings.m_workDir = tmp.string();
     }
     std::vector<uint8_t> RealHandler() {
-        std::ifstream in(fs::path(g_settings.m_workDir) / "TrapHandlers" / "TrapHandler.bin",
-                         std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+        return ReadBytes(fs::path(g_settings.m_workDir) / "TrapHandlers" / "TrapHandler.bin");
     }
-
-    CMemoryUiHost host;
-    std::FILE* quiet = std::tmpfile();
-    CMainDlg dlg;
-    std::vector<DutProfile> savedDuts;
-    std::string savedWorkDir;
-    fs::path tmp;
 };
 
 TEST_F(MainWindow, StartUpOnTheVirtualBoard) {
     Board();
     g_cpuIdentified = g_trapRunning = g_flashTrapLoaded = g_eepromTrapLoaded = true;
-    Start();
+    Create();
     EXPECT_EQ(MainState(), State(true, false, false, true, true, true));
     EXPECT_EQ(Pages(), (std::vector<bool>{false, false, false, false, false}));
     EXPECT_FALSE(g_cpuIdentified || g_trapRunning || g_flashTrapLoaded || g_eepromTrapLoaded);
@@ -154,7 +80,7 @@ TEST_F(MainWindow, StartUpOnTheVirtualBoard) {
 TEST_F(MainWindow, StartUpWithoutAPortDriverLeavesOnlyTheSelectionsAndExit) {
     NoDriver();
     SetLogTarget((tmp / "no-such-dir" / "log.txt").string(), false);  // and no log either
-    Start();
+    Create();
     EXPECT_EQ(MainState(), State(false, false, false, true, true, true));
     EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
     EXPECT_FALSE(dlg.Press(1000));
@@ -164,7 +90,7 @@ TEST_F(MainWindow, StartUpWithoutAPortDriverLeavesOnlyTheSelectionsAndExit) {
 
 TEST_F(MainWindow, CpuIdOfAKnownProcessorThenLoad) {
     Board(",idcode=0x3D4C9041");
-    Start();
+    Create();
     ASSERT_TRUE(dlg.Press(1000));
     EXPECT_EQ(dlg.GetDlgItemText(1002), "STi-5508 Rev 3");
     EXPECT_EQ(dlg.GetDlgItemText(1001), "3D4C9041");
@@ -196,7 +122,7 @@ TEST_F(MainWindow, CpuIdOfAKnownProcessorThenLoad) {
 
 TEST_F(MainWindow, CpuIdWithNoTargetAndLoadWithoutASession) {
     Board(",no-target");
-    Start();
+    Create();
     ASSERT_TRUE(dlg.Press(1000));
     EXPECT_EQ(dlg.GetDlgItemText(1002), "Erreur ou Inconnu");
     EXPECT_EQ(dlg.GetDlgItemText(1001), "FFFFFFFF");
@@ -214,17 +140,17 @@ TEST_F(MainWindow, CpuIdWithNoTargetAndLoadWithoutASession) {
 }
 
 TEST_F(MainWindow, TheHandlerIsPaddedWithBlanksToWholeWords) {
-    sim::Board& board = Board();
+    Board();
     std::vector<uint8_t> image = RealHandler();
     ASSERT_GE(image.size(), 16u) << "TrapHandlers/TrapHandler.bin is missing";
     image.resize(1001, 0xA5);  // the header's length keeps the tail out of the handler
     HandlerFile(image);
-    Start();
+    Create();
     ASSERT_TRUE(dlg.Press(1000));
     ASSERT_TRUE(dlg.Press(1022));
     ASSERT_EQ(dlg.GetDlgItemText(1020), "Ok");
     uint8_t tail[5] = {};
-    board.ReadBytes(g_link.m_nTrapBase + 1000, tail, 5);
+    board->ReadBytes(g_link.m_nTrapBase + 1000, tail, 5);
     EXPECT_EQ(tail[0], 0xA5);
     EXPECT_EQ(std::vector<uint8_t>(tail + 1, tail + 4), std::vector<uint8_t>(3, 0x20));
     EXPECT_NE(tail[4], 0x20);  // 1004 bytes, no more
@@ -233,7 +159,7 @@ TEST_F(MainWindow, TheHandlerIsPaddedWithBlanksToWholeWords) {
 TEST_F(MainWindow, AMissingOrOversizedHandlerIsAnErrorNamingTheFile) {
     Board();
     g_settings.m_workDir = tmp.string();  // no TrapHandlers folder here
-    Start();
+    Create();
     ASSERT_TRUE(dlg.Press(1000));
     ASSERT_TRUE(dlg.Press(1022));
     EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
@@ -251,7 +177,7 @@ TEST_F(MainWindow, AMissingOrOversizedHandlerIsAnErrorNamingTheFile) {
 
 TEST_F(MainWindow, ProgressDivisorAndSixteenBitPosition) {
     NoDriver();
-    Start();
+    Create();
     const ControlState& bar = *dlg.GetDlgItem(1011);
     const std::vector<std::pair<uint32_t, std::pair<uint32_t, int>>> cases = {
         {0xFFFF, {1, 0xFFFF}}, {0x10000, {2, 0x8000}}, {0x100000, {32, 0x8000}}, {0, {1, 0}}};
@@ -269,7 +195,7 @@ TEST_F(MainWindow, ProgressDivisorAndSixteenBitPosition) {
 
 TEST_F(MainWindow, LptChoiceSetsTheLinksPort) {
     NoDriver();
-    Start();
+    Create();
     const int ports[] = {0x378, 0x278, 0x3BC};
     for (int i : {1, 2, 0}) {
         ASSERT_TRUE(dlg.Select(1025, i));
@@ -294,7 +220,7 @@ TEST_F(MainWindow, FlashNumIsResetWhenTheProfileHasFewerBanks) {
     std::snprintf(four.m_szName, sizeof four.m_szName, "FOUR");
     g_settings.m_duts = {two, four};
     g_settings.m_nFlashNum = 3;
-    Start();
+    Create();
     EXPECT_EQ(g_settings.m_nFlashNum, 0u);
     EXPECT_TRUE(dlg.m_tab.m_flashPage.IsWindowEnabled(1034));   // two banks: a choice
     EXPECT_FALSE(dlg.m_tab.m_flashPage.IsWindowEnabled(1036));  // only "PERSO" edits
@@ -309,7 +235,7 @@ TEST_F(MainWindow, FlashNumIsResetWhenTheProfileHasFewerBanks) {
 TEST_F(MainWindow, SavedTabIsShownAndAnOutOfRangeOneFallsBackToTheFirst) {
     NoDriver();
     g_settings.m_nTabNum = 2;
-    Start();
+    Create();
     std::vector<bool> shown;
     for (CPage* p : dlg.m_tab.m_pages) shown.push_back(p->IsWindowVisible());
     EXPECT_EQ(shown, (std::vector<bool>{false, false, true, false}));
@@ -336,26 +262,26 @@ TEST_F(MainWindow, SavedTabIsShownAndAnOutOfRangeOneFallsBackToTheFirst) {
 }
 
 TEST_F(MainWindow, ProfileChangeWithNoTargetStillReachesTheLinkAndThePages) {
-    sim::Board& board = Board(",no-target");
+    Board(",no-target");
     DutProfile other = g_settings.m_duts[0];
     std::snprintf(other.m_szName, sizeof other.m_szName, "OTHER");
     other.m_nTrapIptr = 0x80001000;
     other.m_nE2pScc = 0x12345678;
     g_settings.m_duts.push_back(other);
-    Start();
+    Create();
     ASSERT_TRUE(dlg.Select(1033, 1));
     EXPECT_EQ(g_currentDut, 1u);
     EXPECT_EQ(g_link.m_nTrapBase, 0x80001000u);
     EXPECT_EQ(g_link.m_pEmiConfig, g_settings.m_duts[1].m_emi);
     EXPECT_EQ(dlg.m_tab.m_eepromPage.GetDlgItemText(1045), "12345678");
     EXPECT_FALSE(dlg.m_tab.m_eepromPage.IsWindowEnabled(1045));  // not "PERSO"
-    EXPECT_EQ(board.ReadWord(kEmiBase + 16), 0u);                // no EMI word reached the target
+    EXPECT_EQ(board->ReadWord(kEmiBase + 16), 0u);               // no EMI word reached the target
     EXPECT_TRUE(host.Prompts().empty());
 }
 
 TEST_F(MainWindow, CloseIsRefusedWhileAnOperationRuns) {
     Board();
-    Start();
+    Create();
     bool accepted = true;
     host.PostInput([&] { accepted = dlg.RequestClose(); });
     host.PostInput([&] { dlg.Press(2); });  // "Fin" is still enabled during LOAD
@@ -371,7 +297,7 @@ TEST_F(MainWindow, CloseIsRefusedWhileAnOperationRuns) {
 
 TEST_F(MainWindow, AboutBoxShowsTheVersionAndTheExecutablesDate) {
     NoDriver();
-    Start();
+    Create();
     std::string version, date;
     host.SetModalDriver([&](CDialog& about) {
         version = about.GetDlgItemText(1030);

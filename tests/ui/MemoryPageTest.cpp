@@ -1,7 +1,7 @@
 // The MEMORY page through the main window against the virtual board.
 #include <cstring>
 
-#include "tests/ui/PagesTestWindow.h"
+#include "support/WindowFixture.h"
 #include "ui/MemoryPage.h"
 
 namespace {

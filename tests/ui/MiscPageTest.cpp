@@ -1,6 +1,6 @@
 // The MISC. page through the main window against the virtual board.
 #include "support/TrapSupport.h"
-#include "tests/ui/PagesTestWindow.h"
+#include "support/WindowFixture.h"
 #include "ui/MiscPage.h"
 
 namespace {

@@ -1,5 +1,6 @@
-// The main window on the in-memory host against a fresh virtual board, for the page tests:
-// files in a scratch folder, the log there, handlers from the source tree.
+// The main window on a UI host (in memory, or real widgets) against a fresh virtual board:
+// files in a scratch folder, the log there, handlers from the source tree, and the settings
+// the window changes put back afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,7 +27,8 @@ namespace test {
 
 namespace fs = std::filesystem;
 
-class PagesWindow : public ::testing::Test {
+template <class Host>
+class WindowFixture : public ::testing::Test {
   protected:
     enum : int { kCpuId = 1000, kLoad = 1022, kStatus = 1016, kResult = 1020, kTab = 1054 };
 
@@ -75,14 +77,26 @@ class PagesWindow : public ::testing::Test {
         if (quiet != nullptr) std::fclose(quiet);
     }
 
-    // A fresh board with these knobs behind the port seam, then the window on it.
-    sim::Board& Start(const std::string& knobs = "") {
+    // A fresh board with these knobs behind the port seam.
+    sim::Board& Board(const std::string& knobs = "") {
         sim::Options options;
         std::string error;
         EXPECT_TRUE(sim::ParseOptions(knobs, options, error)) << error;
         auto driver = std::make_unique<port::SimPortDriver>(options);
         board = &driver->board();
         port::SelectPortDriver(std::move(driver));
+        return *board;
+    }
+    // A driver whose device never opens.
+    void NoDriver() {
+        std::string error;
+        auto driver = port::CreatePortDriver("remote-bitbang:127.0.0.1:1", error);
+        ASSERT_NE(driver, nullptr) << error;
+        port::SelectPortDriver(std::move(driver));
+    }
+    // A fresh board, then the window on it.
+    sim::Board& Start(const std::string& knobs = "") {
+        Board(knobs);
         EXPECT_TRUE(dlg.Create(nullptr));
         dlg.ShowWindow(true);
         return *board;
@@ -116,13 +130,9 @@ class PagesWindow : public ::testing::Test {
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
     }
-    static std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-        std::vector<uint8_t> v(n);
-        for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
-        return v;
-    }
+    static std::vector<uint8_t> Pattern(size_t n, uint8_t seed) { return test::Pattern(n, seed); }
 
-    CMemoryUiHost host;
+    Host host;
     std::FILE* quiet = std::tmpfile();
     CMainDlg dlg;
     sim::Board* board = nullptr;
@@ -132,5 +142,7 @@ class PagesWindow : public ::testing::Test {
     std::array<uint32_t, 4> savedSelections{};
     fs::path tmp;
 };
+
+using PagesWindow = WindowFixture<CMemoryUiHost>;
 
 }  // namespace test
