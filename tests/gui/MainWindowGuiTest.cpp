@@ -3,7 +3,6 @@
 // and the About box, plus a screenshot of every page.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -12,18 +11,12 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
 #include "GuiSupport.h"
-#include "config/Settings.h"
-#include "link/TargetLink.h"
-#include "port/PortTalk.h"
-#include "port/SimPortDriver.h"
-#include "support/SimLinkFixture.h"
-#include "ui/AppState.h"
+#include "support/WindowFixture.h"
 #include "ui/MainDlg.h"
 #include "ui/qt/QtDialogView.h"
 #include "ui/qt/QtUiHost.h"
@@ -47,42 +40,16 @@ class PaintCounter : public QObject {
     }
 };
 
-class GuiMainWindow : public ::testing::Test {
+class GuiMainWindow : public test::WindowFixture<qtui::CQtUiHost> {
   protected:
     void SetUp() override {
-        SetUiHost(&host);
-        port::SetPortMessageStream(quiet);
-        SetLinkSleepFunction(test::NoSleep);
-        savedWorkDir = g_settings.m_workDir;
-        g_settings.m_nTabNum = g_settings.m_nLptNum = g_settings.m_nFlashNum = 0;
-        g_settings.m_nDutNum = 0;
-        const char* src = std::getenv("TAPWRIGHT_SOURCE_DIR");
-        g_settings.m_workDir = src != nullptr ? src : "..";
-        tmp = fs::temp_directory_path() /
-              ("tapwright-gui-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(tmp);
-        SetLogTarget((tmp / "log.txt").string(), false);
+        WindowFixture::SetUp();
         cwd = QDir::currentPath();
-        sim::Options options;
-        auto driver = std::make_unique<port::SimPortDriver>(options);
-        port::SelectPortDriver(std::move(driver));
+        Board();
     }
     void TearDown() override {
-        if (dlg.IsWindow()) {
-            dlg.OnCancel();
-            dlg.DestroyWindow();
-        }
+        WindowFixture::TearDown();
         QDir::setCurrent(cwd);
-        port::SelectPortDriver(nullptr);
-        SetLinkSleepFunction(nullptr);
-        SetUiHost(nullptr);
-        port::SetPortMessageStream(stdout);
-        SetLogTarget("log.txt", false);
-        g_settings.m_workDir = savedWorkDir;
-        g_currentDut = 0;
-        fs::remove_all(tmp);
-        if (quiet != nullptr) std::fclose(quiet);
     }
 
     void Start() {
@@ -113,12 +80,7 @@ class GuiMainWindow : public ::testing::Test {
     }
     QTabBar* Tabs() { return Control(dlg, CMainDlg::kIdTab)->findChild<QTabBar*>(); }
 
-    qtui::CQtUiHost host;
-    std::FILE* quiet = std::tmpfile();
-    CMainDlg dlg;
-    std::string savedWorkDir;
     QString cwd;
-    fs::path tmp;
 };
 
 TEST_F(GuiMainWindow, StartsOnTheVirtualBoardAndIdentifiesAndLoads) {
