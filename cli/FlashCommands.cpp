@@ -5,13 +5,10 @@
 
 #include "cli/CliView.h"
 #include "cli/FrontEnd.h"
-#include "config/Settings.h"
+#include "cli/WindowRun.h"
 #include "link/LinkErrors.h"
 #include "link/TargetLink.h"
-#include "port/DriverTable.h"
-#include "port/PortTalk.h"
 #include "ui/AppState.h"
-#include "ui/MainApp.h"
 #include "ui/MainDlg.h"
 #include "ui/MemoryUiHost.h"
 
@@ -54,48 +51,28 @@ CLI::App* AddFlashCommands(CLI::App& app, FlashArgs& args) {
 
 namespace {
 
+// The FLASH page's steps after the window is up; the exit code.
 class CFlashDriver {
   public:
-    CFlashDriver(const CliOptions& options, const FlashArgs& args, CMemoryUiHost& host,
-                 CCliView& view)
-        : m_options(options), m_args(args), m_host(host), m_view(view) {}
+    CFlashDriver(const FlashArgs& args, CMainDlg& main, CWindowOperator& op)
+        : m_args(args), m_main(main), m_op(op) {}
 
-    int Run(CMainDlg& main) {
-        if (!main.IsWindowEnabled(CMainDlg::kIdCpuId)) {
-            std::fprintf(stderr, "tapwright-cli: the port could not be opened\n");
-            return 1;
-        }
-        if (m_options.lptBase != 0) {
-            g_link.m_nPort = m_options.lptBase;
-            main.Select(CMainDlg::kIdDut, main.GetCurSel(CMainDlg::kIdDut));
-        }
-        CFlashPage& page = main.m_tab.m_flashPage;
-        int rc = Prepare(main);
+    int Run() {
+        CFlashPage& page = m_main.m_tab.m_flashPage;
+        int rc = Prepare();
         if (rc == 0) rc = Select(page);
-        if (rc == 0) rc = LoadTrap(main, page);
-        if (rc == 0) rc = Operation(main, page);
-        for (const std::string& line : m_host.Unanswered()) {
-            std::fprintf(stderr, "tapwright-cli: %s\n", line.c_str());
-            rc = 1;
-        }
+        if (rc == 0) rc = LoadTrap(page);
+        if (rc == 0) rc = Operation(page);
         return rc;
     }
 
   private:
-    static bool Press(CDialog& dlg, int id, const char* what) {
-        if (dlg.Press(id)) return true;
-        std::fprintf(stderr, "tapwright-cli: %s is not available (%s)\n", what,
-                     dlg.LastRefusal().c_str());
-        return false;
-    }
-    static std::string Result(CMainDlg& main) { return main.GetDlgItemText(CMainDlg::kIdResult); }
-
-    int Prepare(CMainDlg& main) {
-        if (!Press(main, CMainDlg::kIdCpuId, "CPU ID")) return 1;
-        std::printf("CPU    : %s (%s)\n", main.GetDlgItemText(CMainDlg::kIdCpu).c_str(),
-                    main.GetDlgItemText(CMainDlg::kIdIdCode).c_str());
+    int Prepare() {
+        if (!m_op.Press(m_main, CMainDlg::kIdCpuId, "CPU ID")) return 1;
+        std::printf("CPU    : %s (%s)\n", m_main.GetDlgItemText(CMainDlg::kIdCpu).c_str(),
+                    m_main.GetDlgItemText(CMainDlg::kIdIdCode).c_str());
         if (!g_cpuIdentified) return 1;
-        if (!Press(main, CMainDlg::kIdLoad, "LOAD")) return 1;
+        if (!m_op.Press(m_main, CMainDlg::kIdLoad, "LOAD")) return 1;
         if (!g_trapRunning) {
             const std::string why = LinkErrorText(g_link.m_nError);
             std::fprintf(stderr, "tapwright-cli: the general trap handler did not start%s%s\n",
@@ -133,13 +110,13 @@ class CFlashDriver {
         return 2;
     }
 
-    int LoadTrap(CMainDlg& main, CFlashPage& page) {
-        if (!Press(page, CFlashPage::kIdLoadTrap, "LOAD TRAP")) return 1;
+    int LoadTrap(CFlashPage& page) {
+        if (!m_op.Press(page, CFlashPage::kIdLoadTrap, "LOAD TRAP")) return 1;
         std::printf("ID     : %s\nMFG    : %s\nDEV    : %s\n",
                     page.GetDlgItemText(CFlashPage::kIdIdent).c_str(),
                     page.GetDlgItemText(CFlashPage::kIdMaker).c_str(),
                     page.GetDlgItemText(CFlashPage::kIdDevice).c_str());
-        if (!g_flashTrapLoaded || Result(main) != "Ok") {
+        if (!g_flashTrapLoaded || m_op.Result() != "Ok") {
             std::fprintf(stderr, "tapwright-cli: the flash handler was not loaded\n");
             return 1;
         }
@@ -148,7 +125,7 @@ class CFlashDriver {
         return 0;
     }
 
-    int Operation(CMainDlg& main, CFlashPage& page) {
+    int Operation(CFlashPage& page) {
         if (m_args.op == FlashArgs::Op::Id) return 0;
         for (const auto& [text, id] : {std::pair{&m_args.start, CFlashPage::kIdStart},
                                        std::pair{&m_args.size, CFlashPage::kIdSize}}) {
@@ -159,20 +136,20 @@ class CFlashDriver {
             m_args.file.empty() ? "" : std::filesystem::absolute(m_args.file, ec).string();
         switch (m_args.op) {
             case FlashArgs::Op::Read:
-                m_host.QueueFileAnswer(file);
-                if (!Press(page, CFlashPage::kIdRead, "READ")) return 1;
-                return Done(main, "Read FLASH Data");
+                m_op.Host().QueueFileAnswer(file);
+                if (!m_op.Press(page, CFlashPage::kIdRead, "READ")) return 1;
+                return Done("Read FLASH Data");
             case FlashArgs::Op::Erase:
-                m_host.QueueMessageAnswer(kIdYes);
-                if (!Press(page, CFlashPage::kIdErase, "ERASE")) return 1;
-                return Result(main) == "Ok" ? 0 : 1;
+                m_op.Host().QueueMessageAnswer(kIdYes);
+                if (!m_op.Press(page, CFlashPage::kIdErase, "ERASE")) return 1;
+                return m_op.Result() == "Ok" ? 0 : 1;
             case FlashArgs::Op::Write:
-                m_host.QueueFileAnswer(file);
-                if (!Press(page, CFlashPage::kIdWrite, "WRITE")) return 1;
-                if (const int rc = Done(main, "Write FLASH Data")) return rc;
-                return m_args.verify ? Verify(main, page, file) : 0;
+                m_op.Host().QueueFileAnswer(file);
+                if (!m_op.Press(page, CFlashPage::kIdWrite, "WRITE")) return 1;
+                if (const int rc = Done("Write FLASH Data")) return rc;
+                return m_args.verify ? Verify(page, file) : 0;
             case FlashArgs::Op::Verify:
-                return Verify(main, page, file);
+                return Verify(page, file);
             case FlashArgs::Op::Id:
                 break;
         }
@@ -180,24 +157,23 @@ class CFlashDriver {
     }
 
     // The link shows its failures in the status field, where the title stood.
-    int Done(CMainDlg& main, const char* title) {
-        const bool ok = main.GetDlgItemText(CMainDlg::kIdStatus) == title &&
-                        Result(main) != "!!! Error !!!" && !m_view.LinkErrorShown();
+    int Done(const char* title) {
+        const bool ok = m_main.GetDlgItemText(CMainDlg::kIdStatus) == title &&
+                        m_op.Result() != "!!! Error !!!" && !m_op.View().LinkErrorShown();
         return ok ? 0 : 1;
     }
 
-    int Verify(CMainDlg& main, CFlashPage& page, const std::string& file) {
-        m_host.QueueFileAnswer(file);
-        if (!Press(page, CFlashPage::kIdVerify, "VERIFY")) return 1;
-        const bool ok = Result(main) == "Ok";
+    int Verify(CFlashPage& page, const std::string& file) {
+        m_op.Host().QueueFileAnswer(file);
+        if (!m_op.Press(page, CFlashPage::kIdVerify, "VERIFY")) return 1;
+        const bool ok = m_op.Result() == "Ok";
         std::printf("Verify : %s\n", ok ? "Ok" : "Ko");
         return ok ? 0 : 1;
     }
 
-    const CliOptions& m_options;
     const FlashArgs& m_args;
-    CMemoryUiHost& m_host;
-    CCliView& m_view;
+    CMainDlg& m_main;
+    CWindowOperator& m_op;
 };
 
 }  // namespace
@@ -215,38 +191,7 @@ int RunFlashCommand(const CliOptions& options, const FlashArgs& args) {
             return 2;
         }
     }
-    std::string error;
-    auto driver = port::CreatePortDriver(port::ResolveDriverSpec(options.driver), error);
-    if (!driver) {
-        std::fprintf(stderr, "tapwright-cli: %s\n", error.c_str());
-        return 2;
-    }
-    if (options.dut >= 0) {
-        if (static_cast<uint32_t>(options.dut) >= g_settings.m_duts.size()) {
-            std::fprintf(stderr, "tapwright-cli: --dut %d: Tapwright.ini has %zu profile(s)\n",
-                         options.dut, g_settings.m_duts.size());
-            return 2;
-        }
-        g_settings.m_nDutNum = static_cast<uint32_t>(options.dut);
-    }
-    if (options.lptIndex >= 0) g_settings.m_nLptNum = static_cast<uint32_t>(options.lptIndex);
-    port::SelectPortDriver(std::move(driver));
-
-    CMemoryUiHost host;
-    CCliView view(stderr);
-    host.SetListener(&view);
-    SetUiHost(&host);
-    SetLogTarget(options.log.empty() ? "log.txt" : options.log, true);
-
-    int rc = 1;
-    host.SetModalDriver([&](CDialog& dialog) {
-        CFlashDriver worker(options, fields, host, view);
-        rc = worker.Run(static_cast<CMainDlg&>(dialog));
-        if (!dialog.RequestClose())
-            std::fprintf(stderr, "tapwright-cli: the window refused to close: %s\n",
-                         dialog.LastRefusal().c_str());
+    return RunInWindow(options, [&fields](CMainDlg& main, CWindowOperator& op) {
+        return CFlashDriver(fields, main, op).Run();
     });
-    theApp.InitInstance();
-    SetUiHost(nullptr);
-    return rc;
 }

@@ -2,17 +2,10 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 
 #include "cli/CliView.h"
 #include "cli/FrontEnd.h"
-#include "config/Settings.h"
-#include "link/LinkErrors.h"
-#include "link/TargetLink.h"
-#include "port/DriverTable.h"
-#include "port/PortTalk.h"
-#include "ui/AppState.h"
-#include "ui/MainApp.h"
+#include "cli/WindowRun.h"
 #include "ui/MainDlg.h"
 #include "ui/MemoryUiHost.h"
 
@@ -40,51 +33,25 @@ struct Request {
 // Works the window for one request; the exit code.
 class CPageDriver {
   public:
-    CPageDriver(CMemoryUiHost& host, CCliView& view) : m_host(host), m_view(view) {}
+    CPageDriver(CMainDlg& main, CWindowOperator& op) : m_main(main), m_op(op) {}
 
-    int Run(CMainDlg& main) {
-        m_main = &main;
-        int rc = Work();
-        for (const std::string& line : m_host.Unanswered()) {
-            std::fprintf(stderr, "tapwright-cli: %s\n", line.c_str());
-            rc = 1;
-        }
-        const std::string result = main.GetDlgItemText(CMainDlg::kIdResult);
-        if (rc == 0 && (m_view.LinkErrorShown() || result.find("Error") != std::string::npos))
-            rc = 1;
+    int Run() {
+        const int rc = Work();
+        if (rc == 0 &&
+            (m_op.View().LinkErrorShown() || m_op.Result().find("Error") != std::string::npos))
+            return 1;
         return rc;
     }
 
   private:
-    bool Press(CDialog& dlg, int id, const char* what) {
-        if (dlg.Press(id)) return true;
-        std::fprintf(stderr, "tapwright-cli: %s is not available (%s)\n", what,
-                     dlg.LastRefusal().c_str());
-        return false;
-    }
-    bool Type(CDialog& dlg, int id, const std::string& digits, const char* what) {
-        if (digits.empty() || dlg.Type(id, digits)) return true;
-        std::fprintf(stderr, "tapwright-cli: %s cannot be changed (%s)\n", what,
-                     dlg.LastRefusal().c_str());
-        return false;
-    }
-    bool Result(const char* step) {
-        const std::string result = m_main->GetDlgItemText(CMainDlg::kIdResult);
-        if (result == "Ok") return true;
-        if (result.empty()) {
-            const std::string why = LinkErrorText(g_link.m_nError);
-            std::fprintf(stderr, "tapwright-cli: %s: no link session with the target%s%s\n", step,
-                         why.empty() ? "" : ": ", why.c_str());
-        }
-        return false;
-    }
     bool CpuId(bool load) {
-        if (!Press(*m_main, CMainDlg::kIdCpuId, "CPU ID") || !Result("CPU ID")) return false;
-        return !load || (Press(*m_main, CMainDlg::kIdLoad, "LOAD") && Result("LOAD"));
+        if (!m_op.Press(m_main, CMainDlg::kIdCpuId, "CPU ID") || !m_op.ResultOk("CPU ID"))
+            return false;
+        return !load || (m_op.Press(m_main, CMainDlg::kIdLoad, "LOAD") && m_op.ResultOk("LOAD"));
     }
 
     int Work() {
-        CPageTab& tab = m_main->m_tab;
+        CPageTab& tab = m_main.m_tab;
         switch (g_request.op) {
             case Op::EepromRead:
             case Op::EepromWrite:
@@ -104,58 +71,63 @@ class CPageDriver {
         return 2;
     }
 
+    bool LoadTrap(CEepromPage& page) {
+        return m_op.Press(page, CEepromPage::kIdLoadTrap, "LOAD TRAP") &&
+               m_op.ResultOk("LOAD TRAP");
+    }
+
     int Eeprom(CEepromPage& page) {
-        if (!CpuId(true) || !m_main->Select(CMainDlg::kIdTab, 1)) return 1;
-        if (!Press(page, CEepromPage::kIdLoadTrap, "LOAD TRAP") || !Result("LOAD TRAP")) return 1;
+        if (!CpuId(true) || !m_main.Select(CMainDlg::kIdTab, 1)) return 1;
+        if (!LoadTrap(page)) return 1;
         if (!g_request.cycles.empty()) {
             // The radio buttons change the profile at once; the handler follows at the next load.
             const int radio =
                 g_request.cycles == "3" ? CEepromPage::kIdCycles3 : CEepromPage::kIdCycles2;
-            if (!Press(page, radio, "the Cycles choice (only for the PERSO profile)")) return 1;
-            if (!Press(page, CEepromPage::kIdLoadTrap, "LOAD TRAP") || !Result("LOAD TRAP"))
+            if (!m_op.Press(page, radio, "the Cycles choice (only for the PERSO profile)"))
                 return 1;
+            if (!LoadTrap(page)) return 1;
         }
-        if (!Type(page, CEepromPage::kIdStart, g_request.start, "Start") ||
-            !Type(page, CEepromPage::kIdSize, g_request.size, "Size"))
+        if (!m_op.Type(page, CEepromPage::kIdStart, g_request.start, "Start") ||
+            !m_op.Type(page, CEepromPage::kIdSize, g_request.size, "Size"))
             return 1;
         int button = CEepromPage::kIdErase;
         if (g_request.op == Op::EepromErase) {
-            m_host.QueueMessageAnswer(kIdYes);
+            m_op.Host().QueueMessageAnswer(kIdYes);
         } else {
-            m_host.QueueFileAnswer(std::filesystem::absolute(g_request.file).string());
+            m_op.Host().QueueFileAnswer(std::filesystem::absolute(g_request.file).string());
             button = g_request.op == Op::EepromRead ? CEepromPage::kIdRead : CEepromPage::kIdWrite;
         }
-        return Press(page, button, "the EEPROM operation") ? 0 : 1;
+        return m_op.Press(page, button, "the EEPROM operation") ? 0 : 1;
     }
 
     int Memory(CMemoryPage& page) {
-        if (!CpuId(g_request.go) || !m_main->Select(CMainDlg::kIdTab, 2)) return 1;
+        if (!CpuId(g_request.go) || !m_main.Select(CMainDlg::kIdTab, 2)) return 1;
         if (g_request.op != Op::MemLoad &&
-            (!Type(page, CMemoryPage::kIdStart, g_request.start, "Start") ||
-             !Type(page, CMemoryPage::kIdSize, g_request.size, "Size")))
+            (!m_op.Type(page, CMemoryPage::kIdStart, g_request.start, "Start") ||
+             !m_op.Type(page, CMemoryPage::kIdSize, g_request.size, "Size")))
             return 1;
-        m_host.QueueFileAnswer(std::filesystem::absolute(g_request.file).string());
+        m_op.Host().QueueFileAnswer(std::filesystem::absolute(g_request.file).string());
         const int button = g_request.op == Op::MemRead    ? CMemoryPage::kIdRead
                            : g_request.op == Op::MemWrite ? CMemoryPage::kIdWrite
                                                           : CMemoryPage::kIdLoad;
-        if (!Press(page, button, "the MEMORY operation")) return 1;
+        if (!m_op.Press(page, button, "the MEMORY operation")) return 1;
         if (g_request.op == Op::MemLoad) {
             // GO comes only after an image that was accepted and written whole.
             if (!page.IsWindowEnabled(CMemoryPage::kIdGo)) return 1;
             std::printf("Start : %s\nSize  : %s\n",
                         page.GetDlgItemText(CMemoryPage::kIdStart).c_str(),
                         page.GetDlgItemText(CMemoryPage::kIdSize).c_str());
-            if (g_request.go && !Press(page, CMemoryPage::kIdGo, "GO")) return 1;
+            if (g_request.go && !m_op.Press(page, CMemoryPage::kIdGo, "GO")) return 1;
         }
         return 0;
     }
 
     int Misc(CMiscPage& page) {
-        if (!CpuId(true) || !m_main->Select(CMainDlg::kIdTab, 3)) return 1;
+        if (!CpuId(true) || !m_main.Select(CMainDlg::kIdTab, 3)) return 1;
         const int button = g_request.op == Op::MiscMemStart ? CMiscPage::kIdMemStart
                            : g_request.op == Op::MiscProcId ? CMiscPage::kIdProcId
                                                             : CMiscPage::kIdReboot;
-        if (!Press(page, button, "the MISC. command")) return 1;
+        if (!m_op.Press(page, button, "the MISC. command")) return 1;
         if (g_request.op == Op::MiscReboot) return 0;
         const std::string data = page.GetDlgItemText(CMiscPage::kIdData);
         std::printf("%s : %s\n", g_request.op == Op::MiscMemStart ? "MemStart" : "ProcID",
@@ -163,61 +135,9 @@ class CPageDriver {
         return data == CMiscPage::kNoValue ? 1 : 0;
     }
 
-    CMemoryUiHost& m_host;
-    CCliView& m_view;
-    CMainDlg* m_main = nullptr;
+    CMainDlg& m_main;
+    CWindowOperator& m_op;
 };
-
-int RunThroughWindow(const CliOptions& options) {
-    std::string error;
-    auto driver = port::CreatePortDriver(port::ResolveDriverSpec(options.driver), error);
-    if (!driver) {
-        std::fprintf(stderr, "tapwright-cli: %s\n", error.c_str());
-        return 2;
-    }
-    if (options.dut >= 0) {
-        if (static_cast<uint32_t>(options.dut) >= g_settings.m_duts.size()) {
-            std::fprintf(stderr, "tapwright-cli: --dut %d: Tapwright.ini has %zu profile(s)\n",
-                         options.dut, g_settings.m_duts.size());
-            return 2;
-        }
-        g_settings.m_nDutNum = static_cast<uint32_t>(options.dut);
-    }
-    if (options.lptIndex >= 0) g_settings.m_nLptNum = static_cast<uint32_t>(options.lptIndex);
-    port::IPortDriver& raw = *driver;
-    port::SelectPortDriver(std::move(driver));
-    std::FILE* messages = std::tmpfile();
-    if (messages != nullptr) port::SetPortMessageStream(messages);
-
-    CMemoryUiHost host;
-    CCliView view(stderr);
-    host.SetListener(&view);
-    SetUiHost(&host);
-    SetLogTarget(options.log.empty() ? "log.txt" : options.log, true);
-
-    int rc = 1;
-    host.SetModalDriver([&](CDialog& dialog) {
-        auto& main = static_cast<CMainDlg&>(dialog);
-        if (!main.IsWindowEnabled(CMainDlg::kIdCpuId)) {
-            std::fprintf(stderr, "tapwright-cli: cannot open the '%s' port driver\n", raw.Name());
-        } else {
-            if (options.lptBase != 0) {
-                g_link.m_nPort = options.lptBase;
-                main.Select(CMainDlg::kIdDut, main.GetCurSel(CMainDlg::kIdDut));
-            }
-            rc = CPageDriver(host, view).Run(main);
-        }
-        if (!dialog.RequestClose())
-            std::fprintf(stderr, "tapwright-cli: the window refused to close: %s\n",
-                         dialog.LastRefusal().c_str());
-    });
-    theApp.InitInstance();
-
-    SetUiHost(nullptr);
-    port::SetPortMessageStream(stderr);
-    if (messages != nullptr) std::fclose(messages);
-    return rc;
-}
 
 }  // namespace
 
@@ -299,5 +219,6 @@ int RunPageCommands(const CliOptions& options) {
         std::snprintf(digits, sizeof digits, "%X", static_cast<unsigned>(length));
         r.size = digits;
     }
-    return RunThroughWindow(options);
+    return RunInWindow(
+        options, [](CMainDlg& main, CWindowOperator& op) { return CPageDriver(main, op).Run(); });
 }

@@ -1,0 +1,126 @@
+#include "cli/WindowRun.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli/CliView.h"
+#include "config/Settings.h"
+#include "link/LinkErrors.h"
+#include "link/TargetLink.h"
+#include "port/DriverTable.h"
+#include "port/PortTalk.h"
+#include "ui/AppState.h"
+#include "ui/MainApp.h"
+#include "ui/MainDlg.h"
+#include "ui/MemoryUiHost.h"
+
+bool CWindowOperator::Press(CDialog& dlg, int id, const char* what) {
+    if (dlg.Press(id)) return true;
+    std::fprintf(stderr, "tapwright-cli: %s is not available (%s)\n", what,
+                 dlg.LastRefusal().c_str());
+    return false;
+}
+
+bool CWindowOperator::Type(CDialog& dlg, int id, const std::string& digits, const char* what) {
+    if (digits.empty() || dlg.Type(id, digits)) return true;
+    std::fprintf(stderr, "tapwright-cli: %s cannot be changed (%s)\n", what,
+                 dlg.LastRefusal().c_str());
+    return false;
+}
+
+std::string CWindowOperator::Result() const {
+    return m_main.GetDlgItemText(CMainDlg::kIdResult);
+}
+
+bool CWindowOperator::ResultOk(const char* step) {
+    const std::string result = Result();
+    if (result == "Ok") return true;
+    if (result.empty()) NoLinkSession(step);
+    return false;
+}
+
+void CWindowOperator::NoLinkSession(const char* step) {
+    const std::string why = LinkErrorText(g_link.m_nError);
+    std::fprintf(stderr, "tapwright-cli: %s%sno link session with the target%s%s\n",
+                 step != nullptr ? step : "", step != nullptr ? ": " : "", why.empty() ? "" : ": ",
+                 why.c_str());
+}
+
+namespace {
+
+// The driver's start-up story, kept back while it went well, then why it failed.
+int PortFailure(port::IPortDriver& driver, std::FILE* messages) {
+    if (messages != nullptr) {
+        std::rewind(messages);
+        char line[512];
+        while (std::fgets(line, sizeof line, messages) != nullptr)
+            if (std::strncmp(line, "Error occured", 13) != 0 && line[0] != '\n')
+                std::fputs(line, stderr);
+    }
+    const std::string reason = driver.LastOpenError();
+    std::fprintf(stderr, "tapwright-cli: cannot open the '%s' port driver%s%s\n", driver.Name(),
+                 reason.empty() ? "" : ": ", reason.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int RunInWindow(const CliOptions& options,
+                const std::function<int(CMainDlg&, CWindowOperator&)>& work) {
+    std::string error;
+    auto driver = port::CreatePortDriver(port::ResolveDriverSpec(options.driver), error);
+    if (!driver) {
+        std::fprintf(stderr, "tapwright-cli: %s\n", error.c_str());
+        return 2;
+    }
+    if (options.dut >= 0) {
+        if (static_cast<uint32_t>(options.dut) >= g_settings.m_duts.size()) {
+            std::fprintf(stderr, "tapwright-cli: --dut %d: Tapwright.ini has %zu profile(s)\n",
+                         options.dut, g_settings.m_duts.size());
+            return 2;
+        }
+        g_settings.m_nDutNum = static_cast<uint32_t>(options.dut);
+    }
+    if (options.lptIndex >= 0) g_settings.m_nLptNum = static_cast<uint32_t>(options.lptIndex);
+    port::IPortDriver& raw = *driver;
+    port::SelectPortDriver(std::move(driver));
+
+    std::FILE* messages = std::tmpfile();
+    if (messages != nullptr) port::SetPortMessageStream(messages);
+
+    CMemoryUiHost host;
+    CCliView view(stderr);
+    host.SetListener(&view);
+    SetUiHost(&host);
+    SetLogTarget(options.log.empty() ? "log.txt" : options.log, true);
+
+    int rc = 1;
+    host.SetModalDriver([&](CDialog& dialog) {
+        auto& main = static_cast<CMainDlg&>(dialog);
+        if (!main.IsWindowEnabled(CMainDlg::kIdCpuId)) {
+            rc = PortFailure(raw, messages);
+        } else {
+            if (options.lptBase != 0) {
+                // A base outside the three choices: the same profile is applied again through it.
+                g_link.m_nPort = options.lptBase;
+                main.Select(CMainDlg::kIdDut, main.GetCurSel(CMainDlg::kIdDut));
+            }
+            CWindowOperator op(main, host, view);
+            rc = work(main, op);
+            // A question the command did not expect fails it.
+            for (const std::string& line : host.Unanswered()) {
+                std::fprintf(stderr, "tapwright-cli: %s\n", line.c_str());
+                rc = 1;
+            }
+        }
+        if (!dialog.RequestClose())
+            std::fprintf(stderr, "tapwright-cli: the window refused to close: %s\n",
+                         dialog.LastRefusal().c_str());
+    });
+    theApp.InitInstance();
+
+    SetUiHost(nullptr);
+    port::SetPortMessageStream(stderr);
+    if (messages != nullptr) std::fclose(messages);
+    return rc;
+}

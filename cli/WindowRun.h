@@ -1,0 +1,43 @@
+// What every window command shares: the session around the main window on the in-memory
+// host, and the operator who presses its buttons.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "cli/Commands.h"
+
+class CCliView;
+class CDialog;
+class CMainDlg;
+class CMemoryUiHost;
+
+// Presses and types as an operator would, saying on stderr why a control refused.
+class CWindowOperator {
+  public:
+    CWindowOperator(CMainDlg& main, CMemoryUiHost& host, CCliView& view)
+        : m_main(main), m_host(host), m_view(view) {}
+
+    CMemoryUiHost& Host() { return m_host; }
+    const CCliView& View() const { return m_view; }
+
+    // A control the command needs must be usable: "<what> is not available (<refusal>)".
+    bool Press(CDialog& dlg, int id, const char* what);
+    // Empty digits leave the field as it is.
+    bool Type(CDialog& dlg, int id, const std::string& digits, const char* what);
+    std::string Result() const;
+    // The result field says "Ok"; an empty one means there was no link session, said here.
+    bool ResultOk(const char* step);
+    // Why the link has no session; `step` may be null.
+    static void NoLinkSession(const char* step);
+
+  private:
+    CMainDlg& m_main;
+    CMemoryUiHost& m_host;
+    CCliView& m_view;
+};
+
+// Sets up the port driver and the profile from `options`, brings up the main window and, once
+// its port is open, hands it to `work`; the exit code: 0 done, 1 failed, 2 a wrong option.
+int RunInWindow(const CliOptions& options,
+                const std::function<int(CMainDlg&, CWindowOperator&)>& work);
