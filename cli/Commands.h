@@ -1,7 +1,6 @@
-// The CLI's commands. Each opens the link on the chosen backend, does one job and closes it.
+// The options every command shares, and the commands that need no window.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 struct CliOptions {
@@ -12,12 +11,4 @@ struct CliOptions {
     std::string log;     // --log; empty = "log.txt" (appended)
 };
 
-int RunMemRead(const CliOptions& options, const std::string& file, uint32_t start, uint32_t size);
-// size null: the file's length.
-int RunMemWrite(const CliOptions& options, const std::string& file, uint32_t start,
-                const uint32_t* size);
 int RunSettings(const CliOptions& options);
-
-// Link-level trap handler commands: each downloads the general handler first.
-enum class TrapCommand { Load, MemStart, ProcId, Reboot };
-int RunTrap(const CliOptions& options, TrapCommand command);

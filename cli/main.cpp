@@ -3,11 +3,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
-#include <vector>
 
-#include "cli/CliObserver.h"
 #include "cli/Commands.h"
 #include "cli/FlashCommands.h"
 #include "cli/FrontEnd.h"
@@ -15,33 +12,6 @@
 #include "config/Settings.h"
 #include "port/DriverTable.h"
 #include "port/PortTalk.h"
-
-namespace {
-
-// Hexadecimal option values are taken with or without "0x".
-bool ParseHex(const std::string& text, uint32_t& out) {
-    std::string digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
-        digits = digits.substr(2);
-    if (digits.empty() || digits.size() > 8) return false;
-    uint32_t value = 0;
-    for (char c : digits) {
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return false;
-        value = (value << 4) | static_cast<uint32_t>(d);
-    }
-    out = value;
-    return true;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Tapwright: service and production work on STi set-top-box boards over JTAG"};
@@ -78,8 +48,10 @@ int main(int argc, char** argv) {
     port::SetPortMessageStream(stderr);
 
     if (!lptBase.empty()) {
-        uint32_t base = 0;
-        if (!ParseHex(lptBase, base) || base == 0 || base > 0xFFFC) {
+        std::string digits;
+        const unsigned long base =
+            HexDigits(lptBase, digits) ? std::strtoul(digits.c_str(), nullptr, 16) : 0;
+        if (base == 0 || base > 0xFFFC) {
             std::fprintf(stderr, "tapwright-cli: --lpt-base %s is not a port address (e.g. D010)\n",
                          lptBase.c_str());
             return 2;
