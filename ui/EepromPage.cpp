@@ -8,16 +8,13 @@
 #include "config/Settings.h"
 #include "link/TargetLink.h"
 #include "ui/AppState.h"
+#include "ui/PageFiles.h"
 #include "ui/TrapImage.h"
 
 namespace {
 
 const char kFilter[] = "Binary File (*.bin)|*.bin|Rom File (*.rom)|*.rom||";
-
-std::string FileNameOf(const std::string& path) {
-    const auto slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+const char kError[] = "!!! Error !!!";
 
 // Profile strings are 32-byte fields: longer texts are cut, never overrun.
 void CopyField(char (&field)[32], const std::string& text) {
@@ -135,11 +132,6 @@ bool CEepromPage::OnCommand(int id, UiEvent event) {
     }
 }
 
-void CEepromPage::OnDestroy() {
-    uint32_t start = 0, size = 0;
-    FetchFields(start, size);
-}
-
 void CEepromPage::OnCycles2() {
     if (DutProfile* p = CurrentProfile()) p->m_nE2pCycles = IsDlgButtonChecked(kIdCycles2) ? 0 : 1;
 }
@@ -172,7 +164,7 @@ void CEepromPage::OnLoadTrap() {
             m_pObserver->EnableDutSelector(false);
         } else {
             g_trapRunning = false;
-            m_pObserver->ShowAddress("!!! Error !!!");
+            m_pObserver->ShowAddress(kError);
             m_pObserver->EnableDutSelector(true);
         }
         g_link.EndSession();
@@ -187,7 +179,7 @@ void CEepromPage::OnLoadTrap() {
         DisableControls();
         m_pObserver->EnableCpuIdButton(true);
         if (!imageError.empty()) m_pObserver->ShowStatus(imageError);
-        m_pObserver->ShowAddress("!!! Error !!!");
+        m_pObserver->ShowAddress(kError);
         g_trapRunning = false;
         g_eepromTrapLoaded = false;
     }
@@ -200,13 +192,8 @@ bool CEepromPage::SizeAccepted(uint32_t size) {
     if (size <= kMaxEepromSize) return true;
     m_pObserver->ShowStatus("EEPROM Size " + Hex8(size) + " is larger than the largest EEPROM (" +
                             Hex8(kMaxEepromSize) + " bytes)");
-    m_pObserver->ShowAddress("!!! Error !!!");
+    m_pObserver->ShowAddress(kError);
     return false;
-}
-
-void CEepromPage::FileError(const std::string& what, const std::string& path) {
-    m_pObserver->ShowStatus(what + " " + path);
-    m_pObserver->ShowAddress("!!! Error !!!");
 }
 
 void CEepromPage::OnRead() {
@@ -215,25 +202,14 @@ void CEepromPage::OnRead() {
     m_pObserver->LockControls();
     m_pObserver->ShowStatus("Read EEPROM Data");
     m_pObserver->ShowAddress("");
-    FileDialogRequest request;
-    request.open = false;
-    request.defaultExt = "bin";
-    request.initialName = m_strFile;
-    request.overwritePrompt = true;
-    request.filter = kFilter;
     std::string path;
-    if (SizeAccepted(size) && GetUiHost().FileDialog(this, request, path)) {
-        m_strFile = FileNameOf(path);
+    if (SizeAccepted(size) && AskFile(false, kFilter, "bin", m_strFile, path)) {
         ShowFields();
         std::vector<uint8_t> buffer(size, 0);  // what a failed read leaves unfilled stays zero
         g_link.ReadEeprom(start, size, buffer.data());
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        if (f == nullptr) {
-            FileError("Cannot create", path);
-        } else {
-            const bool written = std::fwrite(buffer.data(), 1, buffer.size(), f) == buffer.size();
-            if (std::fclose(f) != 0 || !written) FileError("Cannot write", path);
-        }
+        if (const FileFault fault = WriteWholeFile(path, buffer.data(), buffer.size());
+            fault != FileFault::None)
+            ShowFileFault(*m_pObserver, fault, path, kError);
     }
     m_pObserver->UnlockControls();
     LogPrintf("Reading Eeprom -->    From : %08X Length : %08X bytes\n", start, size);
@@ -245,29 +221,14 @@ void CEepromPage::OnWrite() {
     m_pObserver->LockControls();
     m_pObserver->ShowStatus("Write EEPROM Data");
     m_pObserver->ShowAddress("");
-    FileDialogRequest request;
-    request.open = true;
-    request.defaultExt = "bin";
-    request.initialName = m_strFile;
-    request.mustExist = true;
-    request.filter = kFilter;
     std::string path;
-    if (SizeAccepted(size) && GetUiHost().FileDialog(this, request, path)) {
-        m_strFile = FileNameOf(path);
+    if (SizeAccepted(size) && AskFile(true, kFilter, "bin", m_strFile, path)) {
         ShowFields();
-        std::FILE* f = std::fopen(path.c_str(), "rb");
-        if (f == nullptr) {
-            FileError("Cannot open", path);
-        } else {
-            std::vector<uint8_t> buffer(size);
-            const size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
-            const bool failed = std::ferror(f) != 0;
-            std::fclose(f);
-            if (failed)
-                FileError("Cannot read", path);
-            else
-                g_link.WriteEeprom(start, static_cast<uint32_t>(n), buffer.data());
-        }
+        std::vector<uint8_t> buffer;
+        if (const FileFault fault = ReadFileHead(path, size, buffer); fault != FileFault::None)
+            ShowFileFault(*m_pObserver, fault, path, kError);
+        else
+            g_link.WriteEeprom(start, static_cast<uint32_t>(buffer.size()), buffer.data());
     }
     m_pObserver->UnlockControls();
     LogPrintf("Writing Eeprom -->    From : %08X Length : %08X bytes\n", start, size);

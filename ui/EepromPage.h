@@ -38,18 +38,17 @@ class CEepromPage : public CPage {
 
   protected:
     bool OnInitDialog() override;
-    void OnDestroy() override;
     bool OnCommand(int id, UiEvent event) override;
     void DoDataExchange(CDataExchange& dx) override;
 
-    void ShowFields();
-    void FetchFields(uint32_t& start, uint32_t& size);
+    // The fields and the Cycles radio buttons.
+    void ShowFields() override;
+    void FetchFields(uint32_t& start, uint32_t& size) override;
     // The start, size, device, PIO and SCC fields, the "Cycles" box and its radio buttons.
     void EnableProfileControls(bool enable);
 
     // False, with a status text, for a Size beyond kMaxEepromSize.
     bool SizeAccepted(uint32_t size);
-    void FileError(const std::string& what, const std::string& path);
 
     void OnLoadTrap();
     void OnRead();

@@ -10,6 +10,7 @@
 #include "config/Settings.h"
 #include "link/TargetLink.h"
 #include "ui/AppState.h"
+#include "ui/PageFiles.h"
 #include "ui/TrapImage.h"
 
 namespace {
@@ -42,39 +43,6 @@ int BusItem(int32_t width) {
 }
 int32_t BusWidthOfItem(int item) {
     return item == 0 ? 8 : item == 2 ? 32 : 16;
-}
-
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Reads at most `limit` bytes of a file. False when it cannot be opened or read, or when
-// there is no memory for it.
-bool ReadFileHead(const std::string& path, uint32_t limit, std::vector<uint8_t>& out) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
-    bool ok = std::fseek(f, 0, SEEK_END) == 0;
-    const long length = ok ? std::ftell(f) : -1;
-    ok = ok && length >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
-    if (ok) {
-        const size_t n = std::min<uint64_t>(static_cast<uint64_t>(length), limit);
-        try {
-            out.assign(n, 0);
-            ok = std::fread(out.data(), 1, n, f) == n;
-        } catch (const std::bad_alloc&) {
-            ok = false;
-        }
-    }
-    std::fclose(f);
-    return ok;
-}
-
-bool WriteFileWhole(const std::string& path, const std::vector<uint8_t>& data) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    const bool written = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-    return std::fclose(f) == 0 && written;
 }
 
 }  // namespace
@@ -145,11 +113,6 @@ void CFlashPage::DoDataExchange(CDataExchange& dx) {
     DDX_Text(dx, kIdSize, m_strSize);
 }
 
-void CFlashPage::ShowFields() {
-    UpdateData(false);
-    UpdateWindow();
-}
-
 void CFlashPage::SelectBank(int32_t index) {
     const DutProfile* p = CurrentProfile();
     if (p == nullptr || index < 0 || static_cast<size_t>(index) >= p->m_banks.size()) return;
@@ -218,11 +181,6 @@ bool CFlashPage::OnCommand(int id, UiEvent event) {
         default:
             return CDialog::OnCommand(id, event);
     }
-}
-
-void CFlashPage::OnDestroy() {
-    uint32_t start = 0, size = 0;
-    FetchFields(start, size);
 }
 
 void CFlashPage::ReadBackControls() {
@@ -355,15 +313,8 @@ void CFlashPage::OnRead() {
     obs.ShowAddress("");
     g_link.SetProgressMode(1);
 
-    FileDialogRequest request;
-    request.open = false;
-    request.filter = kFileFilter;
-    request.defaultExt = "rom";
-    request.initialName = m_strFile;
-    request.overwritePrompt = true;
     std::string path;
-    if (GetUiHost().FileDialog(this, request, path)) {
-        m_strFile = BaseName(path);
+    if (AskFile(false, kFileFilter, "rom", m_strFile, path)) {
         ShowFields();
         try {
             // Bytes a failed read leaves unfilled go to the file as zeros.
@@ -372,10 +323,9 @@ void CFlashPage::OnRead() {
                 g_link.ReportError();
                 obs.ShowAddress(kError);
             }
-            if (!WriteFileWhole(path, buffer)) {
-                obs.ShowStatus("Cannot create " + path);
-                obs.ShowAddress(kError);
-            }
+            // The page words any failure to write the file as "Cannot create".
+            if (WriteWholeFile(path, buffer.data(), buffer.size()) != FileFault::None)
+                ShowFileFault(obs, FileFault::CannotCreate, path, kError);
         } catch (const std::bad_alloc&) {
             obs.ShowAddress(kError);
         }
@@ -405,14 +355,7 @@ void CFlashPage::OnErase() {
 }
 
 bool CFlashPage::AskImageFile(std::string& path) {
-    FileDialogRequest request;
-    request.open = true;
-    request.filter = kFileFilter;
-    request.defaultExt = "rom";
-    request.initialName = m_strFile;
-    request.mustExist = true;
-    if (!GetUiHost().FileDialog(this, request, path)) return false;
-    m_strFile = BaseName(path);
+    if (!AskFile(true, kFileFilter, "rom", m_strFile, path)) return false;
     ShowFields();
     return true;
 }
@@ -429,12 +372,11 @@ void CFlashPage::OnWrite() {
     std::string path;
     if (AskImageFile(path)) {
         std::vector<uint8_t> data;
-        if (ReadFileHead(path, m_chip.Capacity(), data)) {
+        if (ReadFileHead(path, m_chip.Capacity(), data) == FileFault::None) {
             const uint32_t n = static_cast<uint32_t>(data.size());
             g_link.ProgramFlash(start, std::min(n, size), data.data());
         } else {
-            obs.ShowStatus("Cannot read " + path);
-            obs.ShowAddress(kError);
+            ShowFileFault(obs, FileFault::CannotRead, path, kError);
         }
     }
     obs.UnlockControls();
@@ -457,7 +399,7 @@ void CFlashPage::OnVerify() {
         std::vector<uint8_t> data;
         const DutProfile* p = CurrentProfile();
         const uint32_t chunkSize = p != nullptr ? p->m_nTrapSize : 0;
-        if (!ReadFileHead(path, m_chip.Capacity(), data)) {
+        if (ReadFileHead(path, m_chip.Capacity(), data) != FileFault::None) {
             obs.ShowStatus("Cannot read " + path);
         } else if (chunkSize == 0) {
             obs.ShowStatus("TRAP_Size is 0: nothing can be compared");

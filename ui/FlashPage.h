@@ -42,12 +42,10 @@ class CFlashPage : public CPage {
 
   protected:
     bool OnInitDialog() override;
-    void OnDestroy() override;
     bool OnCommand(int id, UiEvent event) override;
     void DoDataExchange(CDataExchange& dx) override;
 
-    void ShowFields();
-    void FetchFields(uint32_t& start, uint32_t& size);
+    void FetchFields(uint32_t& start, uint32_t& size) override;
 
     // The identification steps, on the selected bank's wiring and the page's chip record.
     uint32_t MaskToBus(uint32_t value) const;
@@ -76,6 +74,7 @@ class CFlashPage : public CPage {
     void ReadBackControls();
     // LOAD TRAP steps 7 to 9: download general + flash handler, then the parameters.
     void LoadFlashHandler();
+    // An existing image file, its name shown in the File field.
     bool AskImageFile(std::string& path);
     bool CompareFlash(uint32_t start, uint32_t length, uint32_t chunkSize,
                       const std::vector<uint8_t>& data);

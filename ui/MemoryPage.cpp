@@ -10,27 +10,16 @@
 #include "config/Settings.h"
 #include "link/TargetLink.h"
 #include "ui/AppState.h"
+#include "ui/PageFiles.h"
 
 namespace {
 
 const char kFilter[] = "Rom File (*.rom)|*.rom|Binary File (*.bin)|*.bin||";
-
-std::string FileNameOf(const std::string& path) {
-    const auto slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+const char kError[] = "*** Error ***";
 
 uint32_t LittleEndian(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-// Length of an open file, or -1 when it cannot be told.
-long long FileLength(std::FILE* f) {
-    if (std::fseek(f, 0, SEEK_END) != 0) return -1;
-    const long long length = std::ftell(f);
-    std::rewind(f);
-    return length;
 }
 
 }  // namespace
@@ -60,11 +49,6 @@ void CMemoryPage::DoDataExchange(CDataExchange& dx) {
     DDX_Text(dx, kIdFile, m_strFile);
     DDX_Text(dx, kIdSize, m_strSize);
     DDX_Text(dx, kIdStart, m_strStart);
-}
-
-void CMemoryPage::ShowFields() {
-    UpdateData(false);
-    UpdateWindow();
 }
 
 void CMemoryPage::FetchFields(uint32_t& start, uint32_t& size) {
@@ -112,29 +96,6 @@ bool CMemoryPage::OnCommand(int id, UiEvent event) {
     }
 }
 
-void CMemoryPage::OnDestroy() {
-    uint32_t start = 0, size = 0;
-    FetchFields(start, size);
-}
-
-bool CMemoryPage::AskFile(bool open, std::string& path) {
-    FileDialogRequest request;
-    request.open = open;
-    request.filter = kFilter;
-    request.defaultExt = "rom";
-    request.initialName = m_strFile;
-    request.mustExist = open;
-    request.overwritePrompt = !open;
-    if (!GetUiHost().FileDialog(this, request, path)) return false;
-    m_strFile = FileNameOf(path);
-    return true;
-}
-
-void CMemoryPage::FileError(const std::string& what, const std::string& path) {
-    m_pObserver->ShowStatus(what + " " + path);
-    m_pObserver->ShowAddress("*** Error ***");
-}
-
 void CMemoryPage::OnRead() {
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
@@ -143,19 +104,15 @@ void CMemoryPage::OnRead() {
     m_pObserver->ShowAddress("");
     g_link.SetProgressMode(1);
     std::string path;
-    if (AskFile(false, path)) {
+    if (AskFile(false, kFilter, "rom", m_strFile, path)) {
         ShowFields();
         // Bytes a failed read leaves unfilled go to the file as zeros.
         std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size]());
         if (buffer) {
             g_link.ReadMemory(start, size, buffer.get());
-            std::FILE* f = std::fopen(path.c_str(), "wb");
-            if (f == nullptr) {
-                FileError("Cannot create", path);
-            } else {
-                const bool written = std::fwrite(buffer.get(), 1, size, f) == size;
-                if (std::fclose(f) != 0 || !written) FileError("Cannot write", path);
-            }
+            if (const FileFault fault = WriteWholeFile(path, buffer.get(), size);
+                fault != FileFault::None)
+                ShowFileFault(*m_pObserver, fault, path, kError);
         }
     }
     m_pObserver->UnlockControls();
@@ -170,24 +127,14 @@ void CMemoryPage::OnWrite() {
     m_pObserver->ShowAddress("");
     g_link.SetProgressMode(2);
     std::string path;
-    if (AskFile(true, path)) {
+    if (AskFile(true, kFilter, "rom", m_strFile, path)) {
         ShowFields();
-        std::FILE* f = std::fopen(path.c_str(), "rb");
-        const long long length = f != nullptr ? FileLength(f) : -1;
-        if (f == nullptr || length < 0) {
-            FileError("Cannot open", path);
-        } else {
-            // Only the bytes that will be sent are held.
-            const uint32_t n = static_cast<uint32_t>(std::min<unsigned long long>(size, length));
-            std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[n]);
-            if (buffer) {
-                if (std::fread(buffer.get(), 1, n, f) != n)
-                    FileError("Cannot read", path);
-                else
-                    g_link.WriteMemory(start, n, buffer.get());
-            }
-        }
-        if (f != nullptr) std::fclose(f);
+        std::vector<uint8_t> data;
+        const FileFault fault = ReadFileHead(path, size, data);
+        if (fault == FileFault::None)
+            g_link.WriteMemory(start, static_cast<uint32_t>(data.size()), data.data());
+        else if (fault != FileFault::NoMemory)  // no memory: nothing is sent, nothing said
+            ShowFileFault(*m_pObserver, fault, path, kError);
     }
     m_pObserver->UnlockControls();
     LogPrintf("Writing Memory -->   From : %08X Length : %08X bytes\n", start, size);
@@ -199,52 +146,44 @@ void CMemoryPage::OnLoad() {
     m_pObserver->ShowAddress("");
     g_link.SetProgressMode(2);
     std::string path;
-    if (AskFile(true, path)) LoadImage(path);
+    if (AskFile(true, kFilter, "rom", m_strFile, path)) LoadImage(path);
     m_pObserver->UnlockControls();
 }
 
 void CMemoryPage::LoadImage(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    const long long length = f != nullptr ? FileLength(f) : -1;
-    if (f == nullptr || length < 0) {
-        if (f != nullptr) std::fclose(f);
+    std::vector<uint8_t> head;
+    uint64_t length = 0;
+    if (const FileFault fault = ReadFileHead(path, kSdramHeaderSize, head, &length);
+        fault != FileFault::None) {
         ShowFields();
-        FileError("Cannot open", path);
+        ShowFileFault(*m_pObserver, fault, path, kError);
         return;
     }
     // A file shorter than the header leaves the rest of it zero: nothing past its end is read.
     uint8_t header[kSdramHeaderSize] = {};
-    const size_t got = std::fread(header, 1, sizeof header, f);
-    std::fclose(f);
-    if (got != std::min<unsigned long long>(sizeof header, length)) {
-        ShowFields();
-        FileError("Cannot read", path);
-        return;
-    }
+    std::copy(head.begin(), head.end(), header);
     const uint32_t imageLength = LittleEndian(header + 8);
     const uint32_t address = LittleEndian(header + 12);
     m_strStart = Hex8(address);
     m_strSize = Hex8(imageLength);
     ShowFields();
-    if (!SdramHeaderAccepted(header, static_cast<uint64_t>(length))) {
+    if (!SdramHeaderAccepted(header, length)) {
         LogPrintf("Load Memory -->      File not conform");
-        m_pObserver->ShowAddress("*** Error ***");
+        m_pObserver->ShowAddress(kError);
         return;
     }
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[imageLength]);
-    if (!buffer) {
+    std::vector<uint8_t> image;
+    const FileFault fault = ReadFileHead(path, imageLength, image);
+    if (fault == FileFault::NoMemory) {
         LogPrintf("Load Memory -->      Malloc error");
-        m_pObserver->ShowAddress("*** Error ***");
+        m_pObserver->ShowAddress(kError);
         return;
     }
-    f = std::fopen(path.c_str(), "rb");
-    const bool read = f != nullptr && std::fread(buffer.get(), 1, imageLength, f) == imageLength;
-    if (f != nullptr) std::fclose(f);
-    if (!read) {
-        FileError("Cannot read", path);
+    if (fault != FileFault::None || image.size() != imageLength) {
+        ShowFileFault(*m_pObserver, FileFault::CannotRead, path, kError);
         return;
     }
-    const bool written = g_link.WriteMemory(address, imageLength, buffer.get());
+    const bool written = g_link.WriteMemory(address, imageLength, image.data());
     LogPrintf("Load Memory -->      From : %08X Length : %08X bytes\n", address, imageLength);
     // GO into an image that did not arrive whole would run whatever the SDRAM held.
     if (written) EnableWindow(kIdGo, true);
@@ -270,6 +209,6 @@ void CMemoryPage::OnGo() {
         m_pObserver->ShowAddress(Hex8(entry));
     } else {
         g_link.ReportError();
-        m_pObserver->ShowAddress("*** Error ***");
+        m_pObserver->ShowAddress(kError);
     }
 }

@@ -38,16 +38,11 @@ class CMemoryPage : public CPage {
 
   protected:
     bool OnInitDialog() override;
-    void OnDestroy() override;
     bool OnCommand(int id, UiEvent event) override;
     void DoDataExchange(CDataExchange& dx) override;
 
-    void ShowFields();
-    void FetchFields(uint32_t& start, uint32_t& size);
+    void FetchFields(uint32_t& start, uint32_t& size) override;
 
-    // The page's open or save dialog; true with the chosen path, the File text updated.
-    bool AskFile(bool open, std::string& path);
-    void FileError(const std::string& what, const std::string& path);
     void LoadImage(const std::string& path);
 
     void OnRead();

@@ -1,6 +1,9 @@
 // What every page of the tab strip offers the main window.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "link/LinkObserver.h"
 #include "ui/Dialog.h"
 
@@ -15,5 +18,17 @@ class CPage : public CDialog {
     virtual void DisableControls() = 0;
 
   protected:
+    // What the operator typed is kept when the page closes.
+    void OnDestroy() override;
+
+    virtual void ShowFields();
+    // The Start and Size fields as numbers; a page with fields keeps them in its profile or
+    // the settings here.
+    virtual void FetchFields(uint32_t& start, uint32_t& size);
+
+    // The page's open or save dialog; true with the chosen path, its name put in `fileField`.
+    bool AskFile(bool open, const char* filter, const char* defaultExt, std::string& fileField,
+                 std::string& path);
+
     ILinkObserver* m_pObserver = nullptr;
 };
