@@ -6,11 +6,13 @@
 #include <memory>
 #include <vector>
 
+#include "bench/CountingDriver.h"
 #include "link/TargetLink.h"
 #include "port/PortTalk.h"
-#include "port/SimPortDriver.h"
 
 namespace {
+
+using bench::CountingSimDriver;
 
 // Counts requests and answers every read with TDO low.
 class NullDevice final : public port::IPortDevice {
@@ -36,38 +38,6 @@ class NullDriver final : public port::IPortDriver {
     NullDevice* device = nullptr;
 };
 
-// Wraps the board's device to count requests.
-class CountingDevice final : public port::IPortDevice {
-  public:
-    explicit CountingDevice(std::unique_ptr<port::IPortDevice> inner) : inner_(std::move(inner)) {}
-    bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
-                         uint32_t outLen) override {
-        ++requests;
-        return inner_->DeviceIoControl(code, in, inLen, out, outLen);
-    }
-    uint32_t LastError() const override { return inner_->LastError(); }
-    uint64_t requests = 0;
-
-  private:
-    std::unique_ptr<port::IPortDevice> inner_;
-};
-
-class CountingSimDriver final : public port::IPortDriver {
-  public:
-    CountingSimDriver() : sim_(sim::Options{}) {}
-    const char* Name() const override { return "sim"; }
-    std::unique_ptr<port::IPortDevice> OpenDevice() override {
-        auto d = std::make_unique<CountingDevice>(sim_.OpenDevice());
-        device = d.get();
-        return d;
-    }
-    port::IServiceControl* Services() override { return nullptr; }
-    CountingDevice* device = nullptr;
-
-  private:
-    port::SimPortDriver sim_;
-};
-
 void QuietLink() {
     SetLinkSleepFunction([](uint32_t) {});
 }
@@ -83,10 +53,12 @@ Driver* OpenLink(CTargetLink& link) {
     return raw;
 }
 
-void BM_ClockTap_VirtualBoard(benchmark::State& state) {
+// Clocks with TDI toggling; `reset` first puts the board's TAP in a known state.
+template <class Driver>
+void ClockTap(benchmark::State& state, bool reset) {
     CTargetLink link;
-    auto* driver = OpenLink<CountingSimDriver>(link);
-    link.TapReset();
+    auto* driver = OpenLink<Driver>(link);
+    if (reset) link.TapReset();
     const uint64_t before = driver->device->requests;
     int tdi = 0;
     for (auto _ : state) {
@@ -100,23 +72,14 @@ void BM_ClockTap_VirtualBoard(benchmark::State& state) {
     link.m_nError = -1;
     link.Close();
 }
+
+void BM_ClockTap_VirtualBoard(benchmark::State& state) {
+    ClockTap<CountingSimDriver>(state, true);
+}
 BENCHMARK(BM_ClockTap_VirtualBoard);
 
 void BM_ClockTap_NullDevice(benchmark::State& state) {
-    CTargetLink link;
-    auto* driver = OpenLink<NullDriver>(link);
-    const uint64_t before = driver->device->requests;
-    int tdi = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(link.ClockTap(0, tdi));
-        tdi ^= 1;
-    }
-    const auto clocks = static_cast<double>(state.iterations());
-    state.counters["clocks/s"] = benchmark::Counter(clocks, benchmark::Counter::kIsRate);
-    state.counters["requests/clock"] =
-        static_cast<double>(driver->device->requests - before) / clocks;
-    link.m_nError = -1;
-    link.Close();
+    ClockTap<NullDriver>(state, false);
 }
 BENCHMARK(BM_ClockTap_NullDevice);
 
