@@ -149,7 +149,8 @@ void AddPageCommands(CLI::App& app) {
     };
     auto chosen = [&](CLI::App* cmd, Op op) { cmd->callback([&r, op] { r.op = op; }); };
 
-    auto* eeprom = app.add_subcommand("eeprom", "EEPROM page: CPU ID, LOAD, LOAD TRAP, then");
+    auto* eeprom = app.add_subcommand(
+        "eeprom", "CPU ID, LOAD and the EEPROM page's LOAD TRAP, then one EEPROM operation");
     eeprom->require_subcommand(1);
     auto* eRead = eeprom->add_subcommand("read", "READ the Start/Size range into FILE");
     auto* eWrite = eeprom->add_subcommand("write", "WRITE FILE (at most Size bytes) at Start");
@@ -165,7 +166,8 @@ void AddPageCommands(CLI::App& app) {
     chosen(eWrite, Op::EepromWrite);
     chosen(eErase, Op::EepromErase);
 
-    auto* mem = app.add_subcommand("mem", "MEMORY page: CPU ID, then");
+    auto* mem = app.add_subcommand(
+        "mem", "CPU ID, then one MEMORY page operation (no trap handler needed)");
     mem->require_subcommand(1);
     auto* mRead = mem->add_subcommand("read", "READ the Start/Size range into FILE");
     auto* mWrite = mem->add_subcommand("write", "WRITE FILE (at most Size bytes) at Start");
@@ -181,7 +183,7 @@ void AddPageCommands(CLI::App& app) {
     chosen(mWrite, Op::MemWrite);
     chosen(mLoad, Op::MemLoad);
 
-    auto* misc = app.add_subcommand("misc", "MISC. page: CPU ID, LOAD, then");
+    auto* misc = app.add_subcommand("misc", "CPU ID, LOAD, then one MISC. page command");
     misc->require_subcommand(1);
     chosen(misc->add_subcommand("memstart", "MemStart: the handler's memory start"),
            Op::MiscMemStart);
