@@ -14,6 +14,9 @@
 #include "port/PortTalk.h"
 
 int main(int argc, char** argv) {
+    // The command line never changes a bench's settings file, not even on a usage error.
+    CSettings::DisableSaving();
+
     CLI::App app{"Tapwright: service and production work on STi set-top-box boards over JTAG"};
     app.require_subcommand(1);
 
@@ -41,10 +44,13 @@ int main(int argc, char** argv) {
     auto* flash = AddFlashCommands(app, flashArgs);
     AddPageCommands(app);
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // --help exits 0; every usage error exits 2, like the tool's own checks.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
 
-    // The command line never changes a bench's settings file.
-    CSettings::DisableSaving();
     port::SetPortMessageStream(stderr);
 
     if (!lptBase.empty()) {

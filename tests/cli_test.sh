@@ -63,6 +63,15 @@ check "settings report" 0 "$cli" settings
 expect "default profile listed" out.txt "PERSO"
 [ -e Tapwright.ini ] && { echo "FAIL: the CLI wrote Tapwright.ini"; fail=1; }
 
+# Usage errors: exit 2, and a hand-edited settings file stays as it is.
+printf '[SETTINGS]\nLPT_NUM= 1\n; bench note\nDUT_NUM= 7\n' >Tapwright.ini
+cp Tapwright.ini hand.ini
+check "unknown option" 2 "$cli" --bogus cpuid
+check "missing file operand" 2 "$cli" --driver sim mem load no-such.img
+check "help" 0 "$cli" --help
+cmp -s hand.ini Tapwright.ini || { echo "FAIL: a usage error rewrote Tapwright.ini"; fail=1; }
+rm -f Tapwright.ini hand.ini
+
 if [ -n "$sim" ]; then
     # Our own host through the remote_bitbang backend, against the board served on loopback.
     "$sim" --listen 0 >listen.txt 2>&1 &
