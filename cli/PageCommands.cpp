@@ -113,7 +113,16 @@ class CPageDriver {
         if (!m_op.Press(page, button, "the MEMORY operation")) return 1;
         if (g_request.op == Op::MemLoad) {
             // GO comes only after an image that was accepted and written whole.
-            if (!page.IsWindowEnabled(CMemoryPage::kIdGo)) return 1;
+            if (!page.IsWindowEnabled(CMemoryPage::kIdGo)) {
+                // The window logs the refusal only; the status still names the step.
+                if (m_main.GetDlgItemText(CMainDlg::kIdStatus) == "Load File in SDRAM Memory")
+                    std::fprintf(stderr,
+                                 "tapwright-cli: %s is not an SDRAM image: its header must carry "
+                                 "the tag, the file's length and a load range inside "
+                                 "C0000000..C0800000\n",
+                                 g_request.file.c_str());
+                return 1;
+            }
             std::printf("Start : %s\nSize  : %s\n",
                         page.GetDlgItemText(CMemoryPage::kIdStart).c_str(),
                         page.GetDlgItemText(CMemoryPage::kIdSize).c_str());

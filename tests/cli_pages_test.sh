@@ -54,6 +54,7 @@ expect "entry at the last two bytes" err.txt "C0000FFE"
 { printf 'tsvr2000'; head -c 4088 /dev/zero; } >lower.rom
 check "lower-case tag refused" 1 "$cli" --driver "$board" mem load lower.rom
 expect "refusal logged" log.txt "Load Memory -->      File not conform"
+expect "refusal explained" err.txt "lower.rom is not an SDRAM image"
 
 # MISC.
 check "misc memstart" 0 "$cli" --driver "$board" misc memstart
