@@ -39,7 +39,7 @@ CLI::App* AddFlashCommands(CLI::App& app, FlashArgs& args) {
     auto* write =
         op(flash->add_subcommand("write", "WRITE: program FILE at Start, at most Size bytes"),
            FlashArgs::Op::Write);
-    write->add_option("FILE", args.file)->required()->check(CLI::ExistingFile);
+    write->add_option("FILE", args.file)->required()->check(kImageToWrite);
     write->add_flag("--verify", args.verify, "VERIFY afterwards; \"Ko\" fails the command");
     op(flash->add_subcommand("verify", "VERIFY: compare the flash with FILE"),
        FlashArgs::Op::Verify)

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 
 #include "cli/CliView.h"
 #include "cli/WindowRun.h"
@@ -16,6 +17,17 @@ bool HexDigits(const std::string& option, std::string& digits) {
     digits = d;
     return true;
 }
+
+const CLI::Validator kImageToWrite(
+    [](std::string& file) {
+        std::string why = CLI::ExistingFile(file);
+        if (!why.empty()) return why;
+        std::error_code ec;
+        if (std::filesystem::file_size(file, ec) == 0 && !ec)
+            return "File is empty, nothing to write: " + file;
+        return std::string();
+    },
+    "FILE");
 
 namespace {
 

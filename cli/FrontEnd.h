@@ -2,6 +2,8 @@
 // in-memory host and works them as an operator would, pressing the buttons a command needs.
 #pragma once
 
+#include <CLI/CLI.hpp>
+
 #include <string>
 
 #include "cli/Commands.h"
@@ -15,3 +17,6 @@ int RunWindowCommand(const CliOptions& options, WindowCommand command);
 // An option's hexadecimal value as the bare digits the pages expect ("0x" dropped).
 // False when it is not 1 to 8 hexadecimal digits.
 bool HexDigits(const std::string& option, std::string& digits);
+
+// An existing file with something in it: an empty image would "program" nothing and pass.
+extern const CLI::Validator kImageToWrite;

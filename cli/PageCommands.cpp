@@ -165,7 +165,7 @@ void AddPageCommands(CLI::App& app) {
     auto* eWrite = eeprom->add_subcommand("write", "WRITE FILE (at most Size bytes) at Start");
     auto* eErase = eeprom->add_subcommand("erase", "ERASE: 0xFF over the Start/Size range");
     eRead->add_option("FILE", r.file)->required();
-    eWrite->add_option("FILE", r.file)->required()->check(CLI::ExistingFile);
+    eWrite->add_option("FILE", r.file)->required()->check(kImageToWrite);
     eErase->add_flag("--yes", r.yes, "answer the confirmation (required)");
     for (CLI::App* cmd : {eRead, eWrite, eErase}) {
         hexOptions(cmd, false);
@@ -183,7 +183,7 @@ void AddPageCommands(CLI::App& app) {
     auto* mLoad = mem->add_subcommand("load", "LOAD an SDRAM image at its header's address");
     mRead->add_option("FILE", r.file)->required();
     hexOptions(mRead, true);
-    mWrite->add_option("FILE", r.file)->required()->check(CLI::ExistingFile);
+    mWrite->add_option("FILE", r.file)->required()->check(kImageToWrite);
     mWrite->add_option("--start", r.start, "Start field (hex)")->required();
     mWrite->add_option("--size", r.size, "Size field (hex; default: the file's length)");
     mLoad->add_option("FILE", r.file)->required()->check(CLI::ExistingFile);

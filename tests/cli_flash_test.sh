@@ -37,6 +37,9 @@ check "size given as 0x..." 0 "$cli" --driver sim flash read x.bin --size 0x10
 [ "$(stat -c %s x.bin)" -eq 16 ] || { echo "FAIL: read size"; fail=1; }
 check "not hexadecimal" 2 "$cli" --driver sim flash read x.bin --size 1G
 check "bank outside the profile" 2 "$cli" --driver sim flash id --bank 2
+: >empty.bin
+check "empty image refused" 2 "$cli" --driver sim flash write empty.bin
+expect "says why" err.txt "File is empty, nothing to write"
 check "no target" 1 "$cli" --driver sim,no-target flash id
 
 head -c 5000 /dev/urandom >image.bin

@@ -47,6 +47,10 @@ cmp -s odd.bin <(tail -c +4 mem.bin | head -c 7) || { echo "FAIL: unaligned read
 check "link error reported" 1 "$cli" --driver "sim,bad-header" mem read bad.bin --start C0000000 --size 10
 expect "link error text" err.txt "Erreur Pas de message Peeked"
 check "bad hexadecimal" 2 "$cli" --driver "$board" mem read x.bin --start XYZ --size 10
+: >empty.bin
+check "empty file for mem write" 2 "$cli" --driver "$board" mem write empty.bin --start C0000000
+check "empty file for eeprom write" 2 "$cli" --driver "$board" eeprom write empty.bin
+expect "says why" err.txt "File is empty, nothing to write"
 { printf 'main1000\x00\x10\x00\x00\x00\x00\x00\xc0'; head -c 4080 /dev/zero; } >image.rom
 check "mem load --go" 0 "$cli" --driver "$board" mem load image.rom --go
 expect "fields from the header" out.txt "Size  : 00001000"
