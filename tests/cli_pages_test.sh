@@ -3,22 +3,8 @@
 set -u
 cli=$1
 root=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+. "$(dirname "$0")/cli_lib.sh"
 cp -r "$root/TrapHandlers" .
-fail=0
-check() {  # description, expected exit code, command...
-    local what=$1 want=$2; shift 2
-    "$@" >out.txt 2>err.txt
-    local got=$?
-    if [ "$got" -ne "$want" ]; then
-        echo "FAIL: $what: exit $got, expected $want"; cat out.txt err.txt; fail=1
-    fi
-}
-expect() {  # description, file, text
-    grep -qF -- "$3" "$2" || { echo "FAIL: $1: '$3' not in $2"; cat "$2"; fail=1; }
-}
 board="sim:$work/board"
 
 # EEPROM: write, read back in another run, erase a range.

@@ -4,21 +4,7 @@ set -u
 cli=$1
 sim=${2:-}
 src=$(cd "$(dirname "$0")/.." && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fail=0
-check() {  # description, expected exit code, command...
-    local what=$1 want=$2; shift 2
-    "$@" >out.txt 2>err.txt
-    local got=$?
-    if [ "$got" -ne "$want" ]; then
-        echo "FAIL: $what: exit $got, expected $want"; cat out.txt err.txt; fail=1
-    fi
-}
-expect() {  # description, file, text
-    grep -qF -- "$3" "$2" || { echo "FAIL: $1: '$3' not in $2"; cat "$2"; fail=1; }
-}
+. "$(dirname "$0")/cli_lib.sh"
 
 check "cpuid on the virtual board" 0 "$cli" --driver sim cpuid
 expect "IDCODE printed" out.txt "IDCODE : 0D4C9041"
