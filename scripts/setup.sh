@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
     qt6-base-dev
     openocd
-    g++-mingw-w64-x86-64
+    g++-mingw-w64-x86-64 wine64
     clang libclang-rt-14-dev
 )
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what it needs, builds, runs ctest, the sanitizer build,
-# the Windows cross-build and the settings fuzzer. Fails on the first failure.
+# the Windows cross-build with its Win32 checks under Wine, and the settings fuzzer. Fails on
+# the first failure.
 #   --quick   skip the sanitizer build, the cross-build and the fuzzer
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "ui/NativeSystemMenu.h"
 #include "ui/qt/QtUiHost.h"
 
 namespace qtui {
@@ -63,12 +64,14 @@ void GreyBackground(QLineEdit* edit, bool readOnly) {
 // --- DialogWindow ---
 
 DialogWindow::DialogWindow(QWidget* parent, std::function<void()> onClose,
-                           std::function<void(QMenu&)> fillMenu, std::function<void()> onHelp)
+                           std::function<void(QMenu&)> fillMenu, std::function<void()> onHelp,
+                           std::function<bool(const void*)> onNativeMessage)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_onClose(std::move(onClose)),
       m_fillMenu(std::move(fillMenu)),
-      m_onHelp(std::move(onHelp)) {}
+      m_onHelp(std::move(onHelp)),
+      m_onNativeMessage(std::move(onNativeMessage)) {}
 
 void DialogWindow::reject() {
     // Escape and the close box are the cancel command; the model decides whether it ends.
@@ -88,6 +91,14 @@ void DialogWindow::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+bool DialogWindow::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    if (eventType == "windows_generic_MSG" && m_onNativeMessage(message)) {
+        *result = 0;
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
 }
 
 // --- DropListBox ---
@@ -202,6 +213,9 @@ CQtDialogView::CQtDialogView(CQtUiHost& host, CDialog& dialog) : m_host(host), m
                     if (item.id == kAboutBoxCommand)
                         Act(kNoControl, false,
                             [this] { m_dialog.SystemCommand(kAboutBoxCommand); });
+            },
+            [this, alive](const void* message) {
+                return !alive.expired() && NativeMessage(message);
             });
         window->setWindowTitle(Q(t.caption));
         window->setFixedSize(r.Width(), r.Height());
@@ -446,6 +460,7 @@ void CQtDialogView::Act(size_t index, bool duringOperation, const std::function<
 }
 
 void CQtDialogView::FillSystemMenu(QMenu& menu) {
+    if (m_nativeSystemMenu) return;  // the window's own system menu has them
     for (const CDialog::MenuItem& item : m_dialog.SystemMenu()) {
         if (item.text.empty()) {
             if (!menu.isEmpty()) menu.addSeparator();
@@ -460,6 +475,17 @@ void CQtDialogView::FillSystemMenu(QMenu& menu) {
     }
 }
 
+bool CQtDialogView::NativeMessage(const void* message) {
+    unsigned id = 0;
+    if (!NativeSystemCommand(message, m_dialog.SystemMenu(), id)) return false;
+    // Run it from the event loop, not inside the window procedure: the About box is modal.
+    const std::weak_ptr<bool> alive = m_alive;
+    QTimer::singleShot(0, m_window, [this, alive, id] {
+        if (!alive.expired()) Act(kNoControl, false, [this, id] { m_dialog.SystemCommand(id); });
+    });
+    return true;
+}
+
 void CQtDialogView::OnRepaint() {
     if (m_window && m_window->isVisible()) m_window->repaint();
 }
@@ -468,6 +494,9 @@ void CQtDialogView::OnShow(bool visible) {
     if (!m_window) return;
     if (m_window->isWindow() && visible) {
         if (m_dialog.GetIcon() != 0) m_window->setWindowIcon(QIcon(IconPath(m_dialog.GetIcon())));
+        if (HasNativeSystemMenu() && !m_dialog.SystemMenu().empty())
+            m_nativeSystemMenu = AppendNativeSystemMenu(
+                static_cast<std::uintptr_t>(m_window->winId()), m_dialog.SystemMenu());
         m_window->show();
         m_window->raise();
         m_window->activateWindow();

@@ -20,27 +20,30 @@ namespace qtui {
 
 class CQtUiHost;
 
-// The system-menu command of the About box; F1 sends it where there is no system menu.
+// The system-menu command of the About box; F1 sends it too.
 constexpr unsigned kAboutBoxCommand = 0x0010;
 
-// A top-level dialog window: Escape and the close box ask the model; the window menu's items
-// are offered in a context menu.
+// A top-level dialog window: Escape and the close box ask the model; the system menu's items
+// go into the native system menu where the platform has one, otherwise into a context menu.
 class DialogWindow final : public QDialog {
     Q_OBJECT
 
   public:
     DialogWindow(QWidget* parent, std::function<void()> onClose,
-                 std::function<void(QMenu&)> fillMenu, std::function<void()> onHelp);
+                 std::function<void(QMenu&)> fillMenu, std::function<void()> onHelp,
+                 std::function<bool(const void*)> onNativeMessage);
     void reject() override;
 
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
   private:
     std::function<void()> m_onClose;
     std::function<void(QMenu&)> m_fillMenu;
     std::function<void()> m_onHelp;
+    std::function<bool(const void*)> m_onNativeMessage;
 };
 
 // A drop-down list that reports one choice per opening, after the list has closed (also
@@ -107,6 +110,8 @@ class CQtDialogView final : public IDialogView {
     // Runs one operator action on the model, then brings the widgets back in line with it.
     void Act(size_t index, bool duringOperation, const std::function<void()>& action);
     void FillSystemMenu(QMenu& menu);
+    // A native system-menu command for one of the dialog's items: runs it and returns true.
+    bool NativeMessage(const void* message);
 
     CQtUiHost& m_host;
     CDialog& m_dialog;
@@ -114,6 +119,7 @@ class CQtDialogView final : public IDialogView {
     std::vector<QPointer<QWidget>> m_widgets;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     int m_syncing = 0;
+    bool m_nativeSystemMenu = false;  // the items are in the window's own system menu
 };
 
 }  // namespace qtui
