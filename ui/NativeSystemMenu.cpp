@@ -4,6 +4,17 @@
 #include <windows.h>
 
 #include <string>
+#endif
+
+namespace {
+INativeSystemMenu* g_standIn = nullptr;
+}
+
+void SetNativeSystemMenu(INativeSystemMenu* standIn) {
+    g_standIn = standIn;
+}
+
+#ifdef _WIN32
 
 namespace {
 
@@ -23,6 +34,7 @@ bool HasNativeSystemMenu() {
 }
 
 bool AppendNativeSystemMenu(std::uintptr_t window, const std::vector<CDialog::MenuItem>& items) {
+    if (g_standIn != nullptr) return g_standIn->Append(window, items);
     HWND hwnd = reinterpret_cast<HWND>(window);
     if (hwnd == nullptr || !IsWindow(hwnd)) return false;
     if ((GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_SYSMENU) == 0) return false;
@@ -42,6 +54,7 @@ bool AppendNativeSystemMenu(std::uintptr_t window, const std::vector<CDialog::Me
 
 bool NativeSystemCommand(const void* message, const std::vector<CDialog::MenuItem>& items,
                          unsigned& id) {
+    if (g_standIn != nullptr) return g_standIn->Command(message, items, id);
     const MSG* msg = static_cast<const MSG*>(message);
     if (msg == nullptr || msg->message != WM_SYSCOMMAND) return false;
     const unsigned command = static_cast<unsigned>(msg->wParam);
@@ -57,15 +70,16 @@ bool NativeSystemCommand(const void* message, const std::vector<CDialog::MenuIte
 #else
 
 bool HasNativeSystemMenu() {
-    return false;
+    return g_standIn != nullptr;
 }
 
-bool AppendNativeSystemMenu(std::uintptr_t, const std::vector<CDialog::MenuItem>&) {
-    return false;
+bool AppendNativeSystemMenu(std::uintptr_t window, const std::vector<CDialog::MenuItem>& items) {
+    return g_standIn != nullptr && g_standIn->Append(window, items);
 }
 
-bool NativeSystemCommand(const void*, const std::vector<CDialog::MenuItem>&, unsigned&) {
-    return false;
+bool NativeSystemCommand(const void* message, const std::vector<CDialog::MenuItem>& items,
+                         unsigned& id) {
+    return g_standIn != nullptr && g_standIn->Command(message, items, id);
 }
 
 #endif

@@ -21,3 +21,14 @@ bool AppendNativeSystemMenu(std::uintptr_t window, const std::vector<CDialog::Me
 // to the command as sent (its low four bits are the system's own) and returns true.
 bool NativeSystemCommand(const void* message, const std::vector<CDialog::MenuItem>& items,
                          unsigned& id);
+
+// Stands in for the platform's system menu, so the window's side can be tried on any platform.
+class INativeSystemMenu {
+  public:
+    virtual ~INativeSystemMenu() = default;
+    virtual bool Append(std::uintptr_t window, const std::vector<CDialog::MenuItem>& items) = 0;
+    virtual bool Command(const void* message, const std::vector<CDialog::MenuItem>& items,
+                         unsigned& id) = 0;
+};
+// Null goes back to the platform's own.
+void SetNativeSystemMenu(INativeSystemMenu* standIn);

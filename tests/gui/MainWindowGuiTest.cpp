@@ -3,6 +3,7 @@
 // and the About box, plus a screenshot of every page.
 #include <gtest/gtest.h>
 
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include "GuiSupport.h"
 #include "support/WindowFixture.h"
 #include "ui/MainDlg.h"
+#include "ui/NativeSystemMenu.h"
 #include "ui/qt/QtDialogView.h"
 #include "ui/qt/QtUiHost.h"
 
@@ -224,6 +226,79 @@ TEST_F(GuiMainWindow, RunsModallyWithTheAboutBoxAndEndsOnEscape) {
     EXPECT_EQ(dlg.DoModal(), kIdCancel);
     EXPECT_EQ(aboutShown, 2);
     EXPECT_FALSE(dlg.IsWindow());
+}
+
+// Where the platform's window has a system menu of its own (Windows), the items go there
+// instead of into a context menu, and its command opens the About box from the event loop.
+TEST_F(GuiMainWindow, AboutBoxFromTheNativeSystemMenu) {
+    struct StandIn : INativeSystemMenu {
+        int aboutMessage = 0;  // the one native message that is our system command
+        std::uintptr_t window = 0;
+        std::vector<std::string> texts;
+        bool Append(std::uintptr_t w, const std::vector<CDialog::MenuItem>& items) override {
+            window = w;
+            texts.clear();
+            for (const CDialog::MenuItem& item : items) texts.push_back(item.text);
+            return true;
+        }
+        bool Command(const void* message, const std::vector<CDialog::MenuItem>&,
+                     unsigned& id) override {
+            if (message != &aboutMessage) return false;
+            id = kIdmAboutBox | 0x2;
+            return true;
+        }
+    } platform;
+    SetNativeSystemMenu(&platform);
+    struct Restore {
+        ~Restore() { SetNativeSystemMenu(nullptr); }
+    } restore;
+    // The window's native events, as the platform delivers them.
+    struct Access : QWidget {
+        using QWidget::nativeEvent;
+    };
+    auto native = [](QWidget* w, const char* type, void* message) {
+        qintptr result = -1;
+        const bool taken = (w->*&Access::nativeEvent)(QByteArray(type), message, &result);
+        return taken && result == 0;
+    };
+
+    int aboutShown = 0;
+    auto isMain = [](QDialog* d) { return d->objectName() == "dlg102" && d->isVisible(); };
+    WhenUp<QDialog>(isMain, [&](QDialog* main) {
+        EXPECT_EQ(platform.window, static_cast<std::uintptr_t>(main->winId()));
+        EXPECT_EQ(platform.texts, (std::vector<std::string>{"", "&A propos de Tapwright..."}));
+
+        // No context menu now: closing one that came up counts it.
+        bool menuShown = false;
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (QWidget* popup = QApplication::activePopupWidget()) {
+                menuShown = true;
+                popup->close();
+            }
+        });
+        closer.start(10);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                main->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(main, &event);
+        closer.stop();
+        EXPECT_FALSE(menuShown);
+
+        int other = 0;
+        EXPECT_FALSE(native(main, "windows_generic_MSG", &other)) << "left to the platform";
+        EXPECT_FALSE(native(main, "xcb_generic_event_t", &platform.aboutMessage));
+        WhenUp<QDialog>([](QDialog* d) { return d->objectName() == "dlg100"; },
+                        [&](QDialog* about) {
+                            ++aboutShown;
+                            QTest::keyClick(about, Qt::Key_Escape);
+                            WhenUp<QDialog>(isMain,
+                                            [](QDialog* m) { QTest::keyClick(m, Qt::Key_Escape); });
+                        });
+        EXPECT_TRUE(native(main, "windows_generic_MSG", &platform.aboutMessage));
+        EXPECT_EQ(aboutShown, 0) << "not run inside the window procedure";
+    });
+    EXPECT_EQ(dlg.DoModal(), kIdCancel);
+    EXPECT_EQ(aboutShown, 1);
 }
 
 TEST_F(GuiMainWindow, RendersEveryPageToAPicture) {
