@@ -57,10 +57,39 @@ int PortFailure(port::IPortDriver& driver, std::FILE* messages) {
             if (std::strncmp(line, "Error occured", 13) != 0 && line[0] != '\n')
                 std::fputs(line, stderr);
     }
-    const std::string reason = driver.LastOpenError();
+    const std::string reason = driver.LastErrorText();
     std::fprintf(stderr, "tapwright-cli: cannot open the '%s' port driver%s%s\n", driver.Name(),
                  reason.empty() ? "" : ": ", reason.c_str());
     return 1;
+}
+
+// Port requests that failed while the window worked: the window shows only the link's error
+// for them, so say once how many failed and why.
+void ReportPortFailures(port::IPortDriver& driver, std::FILE* messages) {
+    if (messages == nullptr) return;
+    std::fflush(messages);
+    std::rewind(messages);
+    long failures = 0;
+    std::string first;
+    char line[512];
+    while (std::fgets(line, sizeof line, messages) != nullptr) {
+        if (std::strncmp(line, "Error occured during", 20) != 0) continue;
+        if (failures++ == 0) {
+            const char* code = std::strrchr(line, ' ');
+            first = code != nullptr ? std::string(code + 1, std::strcspn(code + 1, "\n")) : "";
+        }
+    }
+    std::fseek(messages, 0, SEEK_END);  // later messages are appended
+    if (failures == 0) return;
+    const std::string why = driver.LastErrorText();
+    const char* plural = failures == 1 ? "" : "s";
+    if (!why.empty())
+        std::fprintf(stderr, "tapwright-cli: %ld port request%s failed: %s\n", failures, plural,
+                     why.c_str());
+    else
+        std::fprintf(stderr,
+                     "tapwright-cli: %ld port request%s failed on the '%s' driver (error %s)\n",
+                     failures, plural, driver.Name(), first.c_str());
 }
 
 }  // namespace
@@ -107,6 +136,7 @@ int RunInWindow(const CliOptions& options,
             }
             CWindowOperator op(main, host, view);
             rc = work(main, op);
+            ReportPortFailures(raw, messages);
             // A question the command did not expect fails it.
             for (const std::string& line : host.Unanswered()) {
                 std::fprintf(stderr, "tapwright-cli: %s\n", line.c_str());

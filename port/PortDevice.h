@@ -73,8 +73,9 @@ class IServiceControl {
 };
 
 // One port driver backend: opens its device and offers a service manager to start it.
-// OpenDevice returns null when the device cannot be opened (an invalid handle); the reason,
-// if the backend knows a better one than the generic message, is in LastOpenError().
+// OpenDevice returns null when the device cannot be opened (an invalid handle). Why it could
+// not be opened, or why its device last failed, is in LastErrorText() when the backend knows
+// better than an error number.
 // Services() may return null for backends with nothing to install (remote, virtual board).
 class IPortDriver {
   public:
@@ -82,7 +83,7 @@ class IPortDriver {
     virtual const char* Name() const = 0;
     virtual std::unique_ptr<IPortDevice> OpenDevice() = 0;
     virtual IServiceControl* Services() = 0;
-    virtual std::string LastOpenError() const { return {}; }
+    virtual std::string LastErrorText() const { return {}; }
 };
 
 }  // namespace port

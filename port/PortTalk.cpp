@@ -144,7 +144,7 @@ void InstallPortDriver() {
 }
 
 // Backends without a service to start (virtual board, remote server) write nothing here:
-// their own reason is in IPortDriver::LastOpenError and the "Couldn't access" line follows.
+// their own reason is in IPortDriver::LastErrorText and the "Couldn't access" line follows.
 bool StartPortDriver() {
     port::IServiceControl* services = Services();
     if (services == nullptr) return false;

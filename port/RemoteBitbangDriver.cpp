@@ -1,5 +1,7 @@
 #include "port/RemoteBitbangDriver.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #ifdef _WIN32
@@ -23,6 +25,22 @@ namespace {
 constexpr uint32_t kErrorInvalidData = 13;
 constexpr uint32_t kErrorConnectionReset = 10054;  // WSAECONNRESET, also used on Linux
 constexpr int kIoTimeoutSeconds = 5;
+
+// How a connection in use failed, for the operator.
+std::string Why(uint32_t error) {
+    const char* closed = "was closed (server stopped, or the network went down)";
+    const std::string timedOut =
+        "timed out: no answer within " + std::to_string(kIoTimeoutSeconds) + " s";
+    if (error == kErrorConnectionReset) return closed;
+#ifdef _WIN32
+    if (error == WSAETIMEDOUT) return timedOut;
+    return "failed (error " + std::to_string(error) + ")";
+#else
+    if (error == ECONNRESET || error == EPIPE) return closed;
+    if (error == EAGAIN || error == EWOULDBLOCK) return timedOut;
+    return std::string("failed: ") + std::strerror(static_cast<int>(error));
+#endif
+}
 
 // Data register bits of the cable.
 constexpr uint8_t kTms = 0x01, kTck = 0x02, kTdi = 0x04, kNTrst = 0x08, kNReset = 0x10;
@@ -125,7 +143,9 @@ class RealNet final : public INetOs {
 // Letters are collected in a fixed buffer and sent before each TDO read or when it fills.
 class RemoteBitbangDevice final : public IPortDevice {
   public:
-    RemoteBitbangDevice(INetOs& net, INetOs::Socket socket) : net_(net), socket_(socket) {}
+    RemoteBitbangDevice(INetOs& net, INetOs::Socket socket, std::string where,
+                        std::shared_ptr<std::string> error)
+        : net_(net), socket_(socket), where_(std::move(where)), error_(std::move(error)) {}
 
     ~RemoteBitbangDevice() override {
         if (!broken_) {
@@ -180,7 +200,15 @@ class RemoteBitbangDevice final : public IPortDevice {
         char answer = 0;
         const long n = net_.Recv(socket_, &answer, 1);
         if (n != 1) return Broken(n == 0 ? kErrorConnectionReset : net_.LastError());
-        if (answer != '0' && answer != '1') return Broken(kErrorInvalidData);
+        if (answer != '0' && answer != '1') {
+            char shown[8];
+            std::snprintf(shown, sizeof shown, (answer > ' ' && answer < 127) ? "'%c'" : "0x%02X",
+                          static_cast<unsigned char>(answer));
+            Broken(kErrorInvalidData);
+            *error_ = "remote-bitbang: " + where_ + " answered " + shown +
+                      " to a TDO read (expected '0' or '1'): is it a remote_bitbang server?";
+            return false;
+        }
         status = answer == '1' ? kStatusTdo : 0;
         return true;
     }
@@ -206,11 +234,14 @@ class RemoteBitbangDevice final : public IPortDevice {
         broken_ = true;
         used_ = 0;
         lastError_ = error != 0 ? error : kErrorConnectionReset;
+        *error_ = "remote-bitbang: the connection to " + where_ + " " + Why(lastError_);
         return false;
     }
 
     INetOs& net_;
     INetOs::Socket socket_;
+    std::string where_;
+    std::shared_ptr<std::string> error_;  // the driver's LastErrorText
     char buffer_[4096];
     size_t used_ = 0;
     char lastReset_ = 0;
@@ -237,17 +268,18 @@ std::unique_ptr<IPortDevice> RemoteBitbangDriver::OpenDevice() {
     if (socket == INetOs::kInvalidSocket) {
         const std::string where = host_ + ":" + std::to_string(port_);
         if (unknownHost)
-            error_ = "remote-bitbang: unknown host '" + host_ + "' in " + where +
-                     ": check the name, or run `tapwright-sim --listen " + std::to_string(port_) +
-                     "` here and use 127.0.0.1";
+            *error_ = "remote-bitbang: unknown host '" + host_ + "' in " + where +
+                      ": check the name, or run `tapwright-sim --listen " + std::to_string(port_) +
+                      "` here and use 127.0.0.1";
         else
-            error_ = "remote-bitbang: cannot connect to " + where + " (" + reason +
-                     "): start the server with `tapwright-sim --listen " + std::to_string(port_) +
-                     "`";
+            *error_ = "remote-bitbang: cannot connect to " + where + " (" + reason +
+                      "): start the server with `tapwright-sim --listen " + std::to_string(port_) +
+                      "`";
         return nullptr;
     }
-    error_.clear();
-    return std::make_unique<RemoteBitbangDevice>(net_, socket);
+    error_->clear();
+    return std::make_unique<RemoteBitbangDevice>(net_, socket, host_ + ":" + std::to_string(port_),
+                                                 error_);
 }
 
 }  // namespace port

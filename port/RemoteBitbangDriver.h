@@ -39,13 +39,13 @@ class RemoteBitbangDriver final : public IPortDriver {
     // Connects; each device is one connection, ended with 'Q' when the device goes.
     std::unique_ptr<IPortDevice> OpenDevice() override;
     IServiceControl* Services() override { return nullptr; }
-    std::string LastOpenError() const override { return error_; }
+    std::string LastErrorText() const override { return *error_; }
 
   private:
     std::string host_;
     uint16_t port_;
     INetOs& net_;
-    std::string error_;
+    std::shared_ptr<std::string> error_ = std::make_shared<std::string>();
 };
 
 }  // namespace port

@@ -103,6 +103,7 @@ void RemoteBitbangServer::ServeClient(int fd, const std::atomic<bool>& stop) {
     char buf[65536];
     std::string out;
     out.reserve(sizeof buf);
+    uint64_t served = 0;
     while (!stop.load()) {
         pollfd p{fd, POLLIN, 0};
         const int r = ::poll(&p, 1, 100);
@@ -111,8 +112,12 @@ void RemoteBitbangServer::ServeClient(int fd, const std::atomic<bool>& stop) {
         const ssize_t got = ::recv(fd, buf, sizeof buf, 0);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return;  // client gone
+        size_t take = static_cast<size_t>(got);
+        const bool drop = dropAfter_ != 0 && dropAfter_ - served <= take;
+        if (drop) take = static_cast<size_t>(dropAfter_ - served);
+        served += take;
         out.clear();
-        const bool more = Process(buf, static_cast<size_t>(got), out);
+        const bool more = Process(buf, take, out) && !drop;
         size_t sent = 0;
         while (sent < out.size()) {
             const ssize_t w = ::send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);

@@ -36,6 +36,10 @@ class RemoteBitbangServer {
     // Start of a client session: both reset lines released, TCK low.
     void StartSession() { pins_ = kIdlePins; }
 
+    // A cable pulled mid-operation: each client's connection is closed after this many
+    // letters (0: never).
+    void DropAfter(uint64_t letters) { dropAfter_ = letters; }
+
   private:
     static constexpr uint8_t kIdlePins = 0x18;  // nTRST and nRESET high
     void ServeClient(int fd, const std::atomic<bool>& stop);
@@ -44,6 +48,7 @@ class RemoteBitbangServer {
     int listenFd_ = -1;
     uint16_t port_ = 0;
     uint8_t pins_ = kIdlePins;
+    uint64_t dropAfter_ = 0;
 };
 
 }  // namespace sim

@@ -17,7 +17,7 @@ class DirectIoDriver final : public IPortDriver {
     // for that base's three registers.
     std::unique_ptr<IPortDevice> OpenDevice() override;
     IServiceControl* Services() override { return nullptr; }
-    std::string LastOpenError() const override { return *error_; }
+    std::string LastErrorText() const override { return *error_; }
 
   private:
     IPosixOs& os_;

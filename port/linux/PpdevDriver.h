@@ -47,7 +47,7 @@ class PpdevDriver final : public IPortDriver {
     // when a request first names its base.
     std::unique_ptr<IPortDevice> OpenDevice() override;
     IServiceControl* Services() override { return &services_; }
-    std::string LastOpenError() const override { return *error_; }
+    std::string LastErrorText() const override { return *error_; }
 
   private:
     IPosixOs& os_;

@@ -17,7 +17,7 @@ class PortTalkDriver final : public IPortDriver {
     const char* Name() const override { return "porttalk"; }
     std::unique_ptr<IPortDevice> OpenDevice() override;
     IServiceControl* Services() override;
-    std::string LastOpenError() const override { return error_; }
+    std::string LastErrorText() const override { return error_; }
 
   private:
     std::unique_ptr<PortTalkServices> services_;

@@ -20,7 +20,7 @@ void OnSignal(int) {
 
 void PrintHelp() {
     std::printf(
-        "Usage: tapwright-sim [--board OPTIONS] --listen PORT\n"
+        "Usage: tapwright-sim [--board OPTIONS] [--drop-after N] --listen PORT\n"
         "       tapwright-sim --write-handlers DIR\n"
         "Serves a virtual STi board over OpenOCD's remote_bitbang protocol on 127.0.0.1.\n"
         "\n"
@@ -31,6 +31,8 @@ void PrintHelp() {
         "  --write-handlers DIR  write the nine stand-in trap handler images the board\n"
         "                    runs (TrapHandler.bin, Flash0Bus08.bin ... I2C_3Cycles.bin)\n"
         "                    into DIR and exit\n"
+        "  --drop-after N    close each client's connection after N letters, as a cable\n"
+        "                    pulled mid-operation\n"
         "  --help            this text\n"
         "\n"
         "One client at a time; 'Q' or a closed connection ends its session and the next\n"
@@ -50,13 +52,16 @@ int Usage(const std::string& why) {
 int main(int argc, char** argv) {
     std::string boardText;
     long port = -1;
+    unsigned long long dropAfter = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             PrintHelp();
             return 0;
         }
-        if ((arg == "--board" || arg == "--listen" || arg == "--write-handlers") && i + 1 >= argc)
+        if ((arg == "--board" || arg == "--listen" || arg == "--write-handlers" ||
+             arg == "--drop-after") &&
+            i + 1 >= argc)
             return Usage(arg + " needs a value");
         if (arg == "--write-handlers") {
             std::string error;
@@ -76,6 +81,12 @@ int main(int argc, char** argv) {
             port = std::strtol(text, &end, 10);
             if (*text == '\0' || *end != '\0' || port < 0 || port > 65535)
                 return Usage(std::string("bad port '") + text + "'");
+        } else if (arg == "--drop-after") {
+            const char* text = argv[++i];
+            char* end = nullptr;
+            dropAfter = std::strtoull(text, &end, 10);
+            if (*text < '1' || *text > '9' || *end != '\0')
+                return Usage(std::string("bad letter count '") + text + "'");
         } else {
             return Usage("unknown argument '" + arg + "'");
         }
@@ -95,6 +106,7 @@ int main(int argc, char** argv) {
 
     sim::Board board(options);
     sim::RemoteBitbangServer server(board);
+    server.DropAfter(dropAfter);
     if (!server.Listen(static_cast<uint16_t>(port), error)) {
         std::fprintf(stderr, "tapwright-sim: %s\n", error.c_str());
         return 1;

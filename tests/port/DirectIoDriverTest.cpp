@@ -18,7 +18,7 @@ TEST(DirectIo, OpensOnlyTheSelectedRangesAndClosesThem) {
     os.statusValue = 0x10;
     port::DirectIoDriver driver(os);
     auto device = driver.OpenDevice();
-    ASSERT_NE(device, nullptr) << driver.LastOpenError();
+    ASSERT_NE(device, nullptr) << driver.LastErrorText();
     os.log.clear();
     EXPECT_TRUE(Write(*device, 0x378, 0x1F));
     uint8_t value = 0;
@@ -46,7 +46,7 @@ TEST(DirectIo, NonRootIsToldToUseRootOrPpdev) {
     os.uid = 1000;
     port::DirectIoDriver driver(os);
     EXPECT_EQ(driver.OpenDevice(), nullptr);
-    EXPECT_EQ(driver.LastOpenError(),
+    EXPECT_EQ(driver.LastErrorText(),
               "direct: port I/O needs root: run as root or use --driver ppdev");
 }
 
@@ -55,7 +55,7 @@ TEST(DirectIo, KernelWithoutPortIoIsNamed) {
     os.iopermErrno = ENOSYS;
     port::DirectIoDriver driver(os);
     EXPECT_EQ(driver.OpenDevice(), nullptr);
-    EXPECT_EQ(driver.LastOpenError(),
+    EXPECT_EQ(driver.LastErrorText(),
               "direct: this kernel offers no port I/O (ioperm: function not implemented); use "
               "--driver ppdev");
 }
@@ -70,7 +70,7 @@ TEST(DirectIo, RefusedRangeFailsEveryRequestWithoutRetrying) {
     EXPECT_FALSE(Write(*device, 0x378, 0));
     EXPECT_FALSE(Read(*device, 0x379, value));
     EXPECT_EQ(device->LastError(), static_cast<uint32_t>(EPERM));
-    EXPECT_EQ(driver.LastOpenError(),
+    EXPECT_EQ(driver.LastErrorText(),
               "direct: port I/O needs root: run as root or use --driver ppdev");
     EXPECT_EQ(os.Calls("ioperm 0x378 3 1"), 1);
     EXPECT_EQ(os.Calls("outb"), 0);

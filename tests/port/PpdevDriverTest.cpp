@@ -32,7 +32,7 @@ class Ppdev : public ::testing::Test {
 TEST_F(Ppdev, ClaimsBeforeAnyRequestSetsCompatModeAndReleasesAtClose) {
     port::PpdevDriver driver(os);
     auto device = driver.OpenDevice();
-    ASSERT_NE(device, nullptr) << driver.LastOpenError();
+    ASSERT_NE(device, nullptr) << driver.LastErrorText();
     EXPECT_TRUE(Write(*device, 0x378, 0x1A));
     device.reset();
     EXPECT_EQ(os.log, (Log{"open /dev/parport0", "close /dev/parport0", "open /dev/parport0",
@@ -88,7 +88,7 @@ TEST_F(Ppdev, UnknownBaseFailsAndListsTheBasesFound) {
     uint8_t value = 0;
     EXPECT_FALSE(Read(*device, 0x3BD, value));
     EXPECT_EQ(device->LastError(), static_cast<uint32_t>(ENODEV));
-    EXPECT_EQ(driver.LastOpenError(),
+    EXPECT_EQ(driver.LastErrorText(),
               "ppdev: no parallel port at base 0x3BC; found: /dev/parport0 at 0x378 "
               "/dev/parport1 at 0x278 (choose one with --lpt or --lpt-base)");
     EXPECT_TRUE(Write(*device, 0x278, 0));  // the others still work
@@ -136,10 +136,10 @@ TEST(PpdevTraps, OpenFailuresNameTheFix) {
         port::PpdevDriver driver(os);
         EXPECT_EQ(driver.OpenDevice(), nullptr);
         if (c.says.size() == 1) {
-            EXPECT_EQ(driver.LastOpenError(), c.says[0]);
+            EXPECT_EQ(driver.LastErrorText(), c.says[0]);
         }
         for (const auto& part : c.says)
-            EXPECT_NE(driver.LastOpenError().find(part), std::string::npos) << part;
+            EXPECT_NE(driver.LastErrorText().find(part), std::string::npos) << part;
     }
 }
 
@@ -153,7 +153,7 @@ TEST(PpdevTraps, PortHeldByAnotherDriverIsReportedAndNotRetriedEveryClock) {
     EXPECT_FALSE(Write(*device, 0x378, 0));
     EXPECT_FALSE(Write(*device, 0x378, 0));
     EXPECT_EQ(device->LastError(), static_cast<uint32_t>(EBUSY));
-    EXPECT_NE(driver.LastOpenError().find("sudo rmmod lp"), std::string::npos);
+    EXPECT_NE(driver.LastErrorText().find("sudo rmmod lp"), std::string::npos);
     EXPECT_EQ(os.Calls("ioctl PPCLAIM"), 1);
     EXPECT_TRUE(os.openFds.empty());
 }

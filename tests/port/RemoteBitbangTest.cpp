@@ -89,7 +89,7 @@ TEST(RemoteBitbang, DataWritesBecomePinAndResetLettersAndReadsBecomeR) {
     ASSERT_NE(server.port(), 0);
     port::RemoteBitbangDriver driver("127.0.0.1", server.port());
     auto device = driver.OpenDevice();
-    ASSERT_NE(device, nullptr) << driver.LastOpenError();
+    ASSERT_NE(device, nullptr) << driver.LastErrorText();
     EXPECT_TRUE(Write(*device, 0x378, 0x18));  // resets released, all low
     EXPECT_TRUE(Write(*device, 0x378, 0x1A));  // TCK
     EXPECT_TRUE(Write(*device, 0x378, 0x1D));  // TMS TDI
@@ -139,7 +139,7 @@ TEST(RemoteBitbang, RefusedConnectionNamesHostPortAndTheServer) {
     port::RemoteBitbangDriver driver("127.0.0.1", freePort);
     EXPECT_EQ(driver.OpenDevice(), nullptr);
     const std::string p = std::to_string(freePort);
-    EXPECT_EQ(driver.LastOpenError(),
+    EXPECT_EQ(driver.LastErrorText(),
               "remote-bitbang: cannot connect to 127.0.0.1:" + p +
                   " (connection refused): start the server with `tapwright-sim --listen " + p +
                   "`");
@@ -160,6 +160,9 @@ TEST(RemoteBitbang, DroppedConnectionFailsRequestsWithoutHanging) {
     EXPECT_NE(device->LastError(), 0u);
     EXPECT_FALSE(Write(*device, 0x378, 0x18));
     EXPECT_FALSE(Read(*device, 0x379, value));
+    EXPECT_EQ(driver.LastErrorText(),
+              "remote-bitbang: the connection to 127.0.0.1:" + std::to_string(server.port()) +
+                  " was closed (server stopped, or the network went down)");
 }
 
 TEST(RemoteBitbang, GarbledAnswerFailsTheRead) {
@@ -170,6 +173,9 @@ TEST(RemoteBitbang, GarbledAnswerFailsTheRead) {
     uint8_t value = 0;
     EXPECT_FALSE(Read(*device, 0x379, value));
     EXPECT_EQ(device->LastError(), 13u);
+    EXPECT_EQ(driver.LastErrorText(), "remote-bitbang: 127.0.0.1:" + std::to_string(server.port()) +
+                                          " answered 'x' to a TDO read (expected '0' or '1'): is "
+                                          "it a remote_bitbang server?");
 }
 
 class UnknownHostNet final : public port::INetOs {
@@ -189,7 +195,7 @@ TEST(RemoteBitbang, UnknownHostIsNamed) {
     UnknownHostNet net;
     port::RemoteBitbangDriver driver("nowhere.invalid", 5555, net);
     EXPECT_EQ(driver.OpenDevice(), nullptr);
-    EXPECT_EQ(driver.LastOpenError(),
+    EXPECT_EQ(driver.LastErrorText(),
               "remote-bitbang: unknown host 'nowhere.invalid' in nowhere.invalid:5555: check the "
               "name, or run `tapwright-sim --listen 5555` here and use 127.0.0.1");
 }

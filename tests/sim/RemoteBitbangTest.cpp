@@ -124,6 +124,29 @@ TEST(RemoteBitbang, ServesClientsOneAfterAnotherOverLoopback) {
     EXPECT_TRUE(runOk) << error;
 }
 
+TEST(RemoteBitbang, DropsTheConnectionAfterTheGivenLetters) {
+    sim::Board board{sim::Options{}};
+    sim::RemoteBitbangServer server(board);
+    std::string error;
+    ASSERT_TRUE(server.Listen(0, error)) << error;
+    server.DropAfter(5);
+    std::atomic<bool> stop{false};
+    std::thread thread([&] { server.Run(stop, error); });
+
+    // Three reads arrive in one piece: the two within the limit are answered, then the
+    // connection closes.
+    for (int client = 0; client < 2; ++client) {
+        const int fd = Connect(server.port());
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(Exchange(fd, "1R1R1R", 3).size(), 2u) << "client " << client;
+        char c = 0;
+        EXPECT_EQ(::recv(fd, &c, 1, 0), 0) << "closed, client " << client;
+        ::close(fd);
+    }
+    stop = true;
+    thread.join();
+}
+
 TEST(RemoteBitbang, BusyPortIsAClearError) {
     sim::Board board{sim::Options{}};
     sim::RemoteBitbangServer first(board), second(board);
