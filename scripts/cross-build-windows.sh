@@ -22,7 +22,8 @@ if [ -z "$wine" ]; then
 fi
 wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver || echo wineserver)
-export WINEPREFIX="$root/build-win/wineprefix" WINEDEBUG=-all
+# No Mono or Gecko installer prompts while the prefix is made.
+export WINEPREFIX="$root/build-win/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Windows without a display: the null graphics driver still makes real windows and menus.
 if [ ! -f "$WINEPREFIX/user.reg" ] || ! grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg"; then
     timeout 180 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
