@@ -1,6 +1,7 @@
 #!/bin/sh
 # Cross-builds the core library, the CLI and the Win32 checks for 64-bit Windows with MinGW-w64
-# into build-win, then runs the checks under Wine when it is installed.
+# into build-win, then runs the checks and the Windows CLI on the virtual board under Wine
+# when it is installed.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then
@@ -32,5 +33,7 @@ if [ ! -f "$WINEPREFIX/user.reg" ] || ! grep -q '"Graphics"="null"' "$WINEPREFIX
 fi
 status=0
 timeout 120 "$wine" "$root/build-win/tapwright-win-checks.exe" </dev/null || status=$?
+"$root/tests/win/cli_smoke.sh" "$wine" "$root/build-win/cli/tapwright-cli.exe" "$root" </dev/null ||
+    status=1
 "$wineserver" -k 2>/dev/null || true
 exit $status

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The Windows build of the CLI under Wine on the in-process virtual board: handler paths,
+# binary files that survive a round trip (bytes 0x0A, 0x0D and 0x1A included), the board kept
+# in a folder between runs, and the settings file left alone.
+set -u
+wine=$1
+cli=$2
+root=$3
+. "$root/tests/cli_lib.sh"
+cp -r "$root/TrapHandlers" TrapHandlers
+
+check "cpuid" 0 "$wine" "$cli" --driver sim cpuid
+expect "IDCODE" out.txt "IDCODE : 0D4C9041"
+
+# Every byte value, twice, so text-mode translation of any kind shows.
+for _ in 1 2; do for i in $(seq 0 255); do printf "\\$(printf %03o "$i")"; done; done >image.bin
+check "flash erase" 0 "$wine" "$cli" --driver sim:board flash erase --yes
+check "flash write and verify" 0 "$wine" "$cli" --driver sim:board flash write image.bin --verify --size 200
+expect "verified" out.txt "Verify : Ok"
+check "flash read back in another run" 0 "$wine" "$cli" --driver sim:board flash read back.bin --size 200
+cmp -s image.bin back.bin || { echo "FAIL: flash read-back differs from the image"; fail=1; }
+
+check "memory write" 0 "$wine" "$cli" --driver sim:board mem write image.bin --start C0010000
+check "memory read" 0 "$wine" "$cli" --driver sim:board mem read mem.bin --start C0010000 --size 200
+cmp -s image.bin mem.bin || { echo "FAIL: memory read-back differs"; fail=1; }
+
+check "eeprom write" 0 "$wine" "$cli" --driver sim:board eeprom write image.bin
+check "eeprom read" 0 "$wine" "$cli" --driver sim:board eeprom read e2p.bin --size 200
+cmp -s image.bin e2p.bin || { echo "FAIL: EEPROM read-back differs"; fail=1; }
+
+[ -e Tapwright.ini ] && { echo "FAIL: the CLI wrote Tapwright.ini"; fail=1; }
+grep -q "Writing Flash -->    From : 7FF00000 Length : 00000200 bytes" log.txt || { echo "FAIL: no log line in log.txt"; fail=1; }
+
+[ $fail -eq 0 ] && echo "windows cli: all checks passed"
+exit $fail
