@@ -33,7 +33,8 @@ if [ ! -f "$WINEPREFIX/user.reg" ] || ! grep -q '"Graphics"="null"' "$WINEPREFIX
 fi
 status=0
 timeout 120 "$wine" "$root/build-win/tapwright-win-checks.exe" </dev/null || status=$?
-"$root/tests/win/cli_smoke.sh" "$wine" "$root/build-win/cli/tapwright-cli.exe" "$root" </dev/null ||
-    status=1
+# The Linux board server, when built, serves the Windows remote_bitbang client.
+"$root/tests/win/cli_smoke.sh" "$wine" "$root/build-win/cli/tapwright-cli.exe" "$root" \
+    "${SIM_SERVER:-$root/build/sim/tapwright-sim}" </dev/null || status=1
 "$wineserver" -k 2>/dev/null || true
 exit $status

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The Windows build of the CLI under Wine on the in-process virtual board: handler paths,
 # binary files that survive a round trip (bytes 0x0A, 0x0D and 0x1A included), the board kept
-# in a folder between runs, and the settings file left alone.
+# in a folder between runs, and the settings file left alone. Then the Windows backends: the
+# PortTalk driver client failing cleanly, and Winsock against the Linux board server when
+# its path is given.
 set -u
 wine=$1
 cli=$2
 root=$3
+sim=${4:-}
 . "$root/tests/cli_lib.sh"
 cp -r "$root/TrapHandlers" TrapHandlers
 
@@ -30,6 +33,28 @@ cmp -s image.bin e2p.bin || { echo "FAIL: EEPROM read-back differs"; fail=1; }
 
 [ -e Tapwright.ini ] && { echo "FAIL: the CLI wrote Tapwright.ini"; fail=1; }
 grep -q "Writing Flash -->    From : 7FF00000 Length : 00000200 bytes" log.txt || { echo "FAIL: no log line in log.txt"; fail=1; }
+
+# No PortTalk driver in Wine: the install-and-start cycle ends, and says so.
+check "porttalk without its driver" 1 "$wine" "$cli" --driver porttalk cpuid
+expect "driver story" err.txt "Couldn't access PortTalk Driver, Please ensure driver is loaded."
+expect "why" err.txt "tapwright-cli: cannot open the 'porttalk' port driver"
+
+check "refused connection" 1 "$wine" "$cli" --driver remote-bitbang:127.0.0.1:1 cpuid
+expect "names the server" err.txt "cannot connect to 127.0.0.1:1 (connection refused)"
+if [ -n "$sim" ] && [ -x "$sim" ]; then
+    "$sim" --listen 0 >listen.txt 2>&1 &
+    server=$!
+    port=""
+    for _ in $(seq 50); do
+        port=$(grep -o '127.0.0.1:[0-9]*' listen.txt | head -1 | cut -d: -f2)
+        [ -n "$port" ] && break
+        sleep 0.1
+    done
+    check "cpuid over Winsock" 0 "$wine" "$cli" --driver "remote-bitbang:127.0.0.1:$port" cpuid
+    expect "IDCODE over Winsock" out.txt "IDCODE : 0D4C9041"
+    kill "$server" 2>/dev/null
+    wait "$server" 2>/dev/null
+fi
 
 [ $fail -eq 0 ] && echo "windows cli: all checks passed"
 exit $fail
