@@ -60,33 +60,19 @@ rm -f Tapwright.ini hand.ini
 
 if [ -n "$sim" ]; then
     # Our own host through the remote_bitbang backend, against the board served on loopback.
-    "$sim" --listen 0 >listen.txt 2>&1 &
-    server=$!
-    port=""
-    for _ in $(seq 50); do
-        port=$(grep -o '127.0.0.1:[0-9]*' listen.txt | head -1 | cut -d: -f2)
-        [ -n "$port" ] && break
-        sleep 0.1
-    done
+    start_server "$sim"
     check "cpuid over remote_bitbang" 0 timeout 60 "$cli" --driver "remote-bitbang:127.0.0.1:$port" cpuid
     expect "IDCODE over remote_bitbang" out.txt "IDCODE : 0D4C9041"
-    kill "$server" 2>/dev/null; wait "$server" 2>/dev/null
+    stop_server
 
     # A cable pulled mid-transfer: the link's error, then why the port failed.
-    "$sim" --drop-after 100000 --listen 0 >listen.txt 2>&1 &
-    server=$!
-    port=""
-    for _ in $(seq 50); do
-        port=$(grep -o '127.0.0.1:[0-9]*' listen.txt | head -1 | cut -d: -f2)
-        [ -n "$port" ] && break
-        sleep 0.1
-    done
+    start_server "$sim" --drop-after 100000
     check "connection lost mid-read" 1 timeout 60 "$cli" --driver "remote-bitbang:127.0.0.1:$port" \
         mem read --start 0x40000000 --size 0x10000 lost.bin
     expect "the link's error" err.txt "Erreur Réception ACK"
     expect "why the port failed" err.txt \
         "port requests failed: remote-bitbang: the connection to 127.0.0.1:$port was closed"
-    kill "$server" 2>/dev/null; wait "$server" 2>/dev/null
+    stop_server
 fi
 
 [ $fail -eq 0 ] && echo "cli: all checks passed"

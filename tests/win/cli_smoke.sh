@@ -42,18 +42,10 @@ expect "why" err.txt "tapwright-cli: cannot open the 'porttalk' port driver"
 check "refused connection" 1 "$wine" "$cli" --driver remote-bitbang:127.0.0.1:1 cpuid
 expect "names the server" err.txt "cannot connect to 127.0.0.1:1 (connection refused)"
 if [ -n "$sim" ] && [ -x "$sim" ]; then
-    "$sim" --listen 0 >listen.txt 2>&1 &
-    server=$!
-    port=""
-    for _ in $(seq 50); do
-        port=$(grep -o '127.0.0.1:[0-9]*' listen.txt | head -1 | cut -d: -f2)
-        [ -n "$port" ] && break
-        sleep 0.1
-    done
+    start_server "$sim"
     check "cpuid over Winsock" 0 "$wine" "$cli" --driver "remote-bitbang:127.0.0.1:$port" cpuid
     expect "IDCODE over Winsock" out.txt "IDCODE : 0D4C9041"
-    kill "$server" 2>/dev/null
-    wait "$server" 2>/dev/null
+    stop_server
 fi
 
 [ $fail -eq 0 ] && echo "windows cli: all checks passed"
