@@ -138,7 +138,9 @@ class CFlashDriver {
             case FlashArgs::Op::Read:
                 m_op.Host().QueueFileAnswer(file);
                 if (!m_op.Press(page, CFlashPage::kIdRead, "READ")) return 1;
-                return Done("Read FLASH Data");
+                if (Done("Read FLASH Data") == 0) return 0;
+                CWindowOperator::IncompleteRead(file);
+                return 1;
             case FlashArgs::Op::Erase:
                 m_op.Host().QueueMessageAnswer(kIdYes);
                 if (!m_op.Press(page, CFlashPage::kIdErase, "ERASE")) return 1;

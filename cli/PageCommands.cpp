@@ -36,10 +36,12 @@ class CPageDriver {
     CPageDriver(CMainDlg& main, CWindowOperator& op) : m_main(main), m_op(op) {}
 
     int Run() {
-        const int rc = Work();
+        int rc = Work();
         if (rc == 0 &&
             (m_op.View().LinkErrorShown() || m_op.Result().find("Error") != std::string::npos))
-            return 1;
+            rc = 1;
+        if (rc == 1 && m_pressed && (g_request.op == Op::EepromRead || g_request.op == Op::MemRead))
+            CWindowOperator::IncompleteRead(std::filesystem::absolute(g_request.file).string());
         return rc;
     }
 
@@ -97,7 +99,8 @@ class CPageDriver {
             m_op.Host().QueueFileAnswer(std::filesystem::absolute(g_request.file).string());
             button = g_request.op == Op::EepromRead ? CEepromPage::kIdRead : CEepromPage::kIdWrite;
         }
-        return m_op.Press(page, button, "the EEPROM operation") ? 0 : 1;
+        m_pressed = m_op.Press(page, button, "the EEPROM operation");
+        return m_pressed ? 0 : 1;
     }
 
     int Memory(CMemoryPage& page) {
@@ -110,7 +113,8 @@ class CPageDriver {
         const int button = g_request.op == Op::MemRead    ? CMemoryPage::kIdRead
                            : g_request.op == Op::MemWrite ? CMemoryPage::kIdWrite
                                                           : CMemoryPage::kIdLoad;
-        if (!m_op.Press(page, button, "the MEMORY operation")) return 1;
+        m_pressed = m_op.Press(page, button, "the MEMORY operation");
+        if (!m_pressed) return 1;
         if (g_request.op == Op::MemLoad) {
             // GO comes only after an image that was accepted and written whole.
             if (!page.IsWindowEnabled(CMemoryPage::kIdGo)) {
@@ -146,6 +150,7 @@ class CPageDriver {
 
     CMainDlg& m_main;
     CWindowOperator& m_op;
+    bool m_pressed = false;  // the operation's button was pressed
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "cli/CliView.h"
 #include "config/Settings.h"
@@ -44,6 +45,15 @@ void CWindowOperator::NoLinkSession(const char* step) {
     std::fprintf(stderr, "tapwright-cli: %s%sno link session with the target%s%s\n",
                  step != nullptr ? step : "", step != nullptr ? ": " : "", why.empty() ? "" : ": ",
                  why.c_str());
+}
+
+void CWindowOperator::IncompleteRead(const std::string& file) {
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) return;
+    std::fprintf(stderr,
+                 "tapwright-cli: READ failed: %s is incomplete (zeros where the read failed); "
+                 "do not program it back\n",
+                 file.c_str());
 }
 
 namespace {

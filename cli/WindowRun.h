@@ -30,6 +30,9 @@ class CWindowOperator {
     bool ResultOk(const char* step);
     // Why the link has no session; `step` may be null.
     static void NoLinkSession(const char* step);
+    // A READ that failed still leaves its file, with zeros where the read failed: say so, so
+    // that nobody programs it back as a good copy.
+    static void IncompleteRead(const std::string& file);
 
   private:
     CMainDlg& m_main;

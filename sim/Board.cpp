@@ -112,7 +112,7 @@ bool ParseKnob(const std::string& name, const std::string& value, bool hasValue,
         static const char* const kValued[] = {
             "tdo",        "idcode",       "ack-delay", "noise",       "seed",         "ready-polls",
             "slow",       "flash-stuck",  "procid",    "flash-width", "flash-cmdset", "flash-mode",
-            "flash-boot", "flash-wiring", "eeprom",    "clock-ns"};
+            "flash-boot", "flash-wiring", "eeprom",    "clock-ns",    "unplug-after"};
         error = "unknown board knob '" + name + "' (see --help for the list)";
         for (const char* known : kValued)
             if (name == known) error = "board knob '" + name + "' needs a value (" + name + "=...)";
@@ -129,6 +129,13 @@ bool ParseKnob(const std::string& name, const std::string& value, bool hasValue,
         if (!ParseUnsigned(value, 1000000, v) || v == 0)
             return bad("a whole number from 1 to 1000000");
         o.slow = static_cast<uint32_t>(v);
+        return true;
+    }
+    if (name == "unplug-after") {
+        uint64_t v = 0;
+        if (!ParseUnsigned(value, UINT64_MAX, v) || v == 0)
+            return bad("a whole number of clocks from 1");
+        o.unplugAfter = v;
         return true;
     }
     if (name == "clock-ns") {
@@ -344,6 +351,7 @@ std::string OptionsHelp() {
            "Link:\n"
            "  no-target      no board on the cable: TDO stuck high (same as tdo=1)\n"
            "  tdo=0|1|live   TDO stuck low, stuck high, or driven by the board (default live)\n"
+           "  unplug-after=N the cable comes off after N clocks: TDO high, pins unheard\n"
            "  ack-delay=N    clocks from a received byte's stop bit to the acknowledge's 1\n"
            "                 (-9..1000000, default -9: acknowledged during the data bits).\n"
            "                 A host following the link protocol accepts -9..-3 and -1..14;\n"

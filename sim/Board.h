@@ -22,7 +22,8 @@ namespace sim {
 struct Options : LinkKnobs, CpuKnobs {
     std::string dir;  // where flash, EEPROM and RAM contents persist ("" = none)
     enum class Tdo { Live, StuckHigh, StuckLow } tdo = Tdo::Live;  // no-target knobs
-    uint64_t clockNs = 4000;                                       // simulated time per JTAG clock
+    uint64_t unplugAfter = 0;  // the cable comes off after this many clocks (0: never)
+    uint64_t clockNs = 4000;   // simulated time per JTAG clock
 
     // Devices; fixed when the board is built (the fault knobs also at run time).
     unsigned flashWidth = 16;
@@ -59,12 +60,17 @@ class Board {
     // Status register: bit 4 is TDO (not inverted). These are on the per-clock path: no
     // allocation, no formatting, no locking.
     void WriteData(uint8_t value) {
+        if (Unplugged()) {
+            data_ = value;  // the port's register, no longer wired to the board
+            return;
+        }
         const uint8_t changed = static_cast<uint8_t>(value ^ data_);
         data_ = value;
         if (changed != 0) PinsChanged(value, changed);
     }
     uint8_t ReadData() const { return data_; }
     uint8_t ReadStatus() const {
+        if (Unplugged()) return 0x10;  // open line, pulled high
         switch (options_.tdo) {
             case Options::Tdo::StuckHigh:
                 return 0x10;
@@ -90,6 +96,7 @@ class Board {
     uint64_t UnmappedWrites() const { return memory_.unmappedWrites(); }
     // Rising TCK edges seen.
     uint64_t Clocks() const { return clocks_; }
+    bool Unplugged() const { return options_.unplugAfter != 0 && clocks_ >= options_.unplugAfter; }
     // Simulated time: clock-ns per rising TCK edge.
     uint64_t NowNs() const { return now_; }
 

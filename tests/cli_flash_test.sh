@@ -34,6 +34,13 @@ check "write and verify" 0 "$cli" --driver "$board" flash write image.bin --veri
 expect "verified" out.txt "Verify : Ok"
 check "read back in another run" 0 "$cli" --driver "$board" flash read back.bin --size 1388
 cmp -s image.bin back.bin || { echo "FAIL: read-back differs from the image"; fail=1; }
+grep -q "READ failed" err.txt && { echo "FAIL: a good read called incomplete"; fail=1; }
+check "cable pulled during READ" 1 "$cli" --driver sim,unplug-after=500000 flash read pulled.bin \
+    --size 10000
+expect "the link's error" err.txt "Erreur Réception ACK"
+expect "the file is not a good copy" err.txt "pulled.bin is incomplete"
+check "cable pulled before READ" 1 "$cli" --driver sim,unplug-after=100 flash read never.bin
+grep -q "READ failed" err.txt && { echo "FAIL: no READ ran, yet called incomplete"; fail=1; }
 head -c 5000 /dev/urandom >other.bin
 check "verify of another image" 1 "$cli" --driver "$board" flash verify other.bin --size 1388
 expect "Ko" out.txt "Verify : Ko"

@@ -72,6 +72,7 @@ if [ -n "$sim" ]; then
     expect "the link's error" err.txt "Erreur Réception ACK"
     expect "why the port failed" err.txt \
         "port requests failed: remote-bitbang: the connection to 127.0.0.1:$port was closed"
+    expect "the file is not a good copy" err.txt "lost.bin is incomplete"
     stop_server
 fi
 

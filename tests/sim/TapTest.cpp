@@ -128,6 +128,17 @@ TEST_F(Tap, NoTargetKnobs) {
     EXPECT_EQ(host->ReadIdCode(), 0x0D4C9041u);
 }
 
+TEST_F(Tap, CablePulledAfterTheGivenClocks) {
+    EXPECT_EQ(host->ReadIdCode(), 0x0D4C9041u);
+    const uint64_t used = board->Clocks();
+    board->mutable_options().unplugAfter = used + used / 2;
+    EXPECT_NE(host->ReadIdCode(), 0x0D4C9041u) << "pulled half-way through the scan";
+    const uint64_t atPull = board->Clocks();
+    EXPECT_EQ(atPull, used + used / 2);
+    EXPECT_EQ(host->ReadIdCode(), 0xFFFFFFFFu);
+    EXPECT_EQ(board->Clocks(), atPull) << "the board hears no more clocks";
+}
+
 TEST(Options, ParsesDirAndKnobs) {
     sim::Options o;
     std::string error;
@@ -150,6 +161,8 @@ TEST(Options, ParsesDirAndKnobs) {
     EXPECT_EQ(o.tdo, sim::Options::Tdo::StuckLow);
     ASSERT_TRUE(sim::ParseOptions(",idcode=d4c9041", o, error));
     EXPECT_EQ(o.idcode, 0x0D4C9041u);
+    ASSERT_TRUE(sim::ParseOptions(",unplug-after=123456", o, error));
+    EXPECT_EQ(o.unplugAfter, 123456u);
 }
 
 TEST(Options, RejectsBadInputAndKeepsTheOld) {
@@ -166,6 +179,8 @@ TEST(Options, RejectsBadInputAndKeepsTheOld) {
                          ",tdo=2",
                          ",no-ack=1",
                          ",no-target=1",
+                         ",unplug-after=0",
+                         ",unplug-after",
                          ",,",
                          ":",
                          ":,busy"};
@@ -181,8 +196,9 @@ TEST(Options, RejectsBadInputAndKeepsTheOld) {
 
 TEST(Options, HelpListsEveryKnob) {
     const std::string help = sim::OptionsHelp();
-    for (const char* knob : {":DIR", "idcode=", "no-target", "tdo=", "ack-delay=", "no-ack",
-                             "bad-header", "bad-length", "busy", "noise=", "seed="})
+    for (const char* knob :
+         {":DIR", "idcode=", "no-target", "tdo=", "ack-delay=", "no-ack", "bad-header",
+          "bad-length", "busy", "noise=", "seed=", "unplug-after="})
         EXPECT_NE(help.find(knob), std::string::npos) << knob;
 }
 
