@@ -51,6 +51,33 @@ class IPortDevice {
     virtual uint32_t LastError() const = 0;
 };
 
+// A device that serves the two requests as single register accesses: the requests are decoded
+// and refused here, so a backend only provides
+//   bool Access(bool write, uint16_t address, uint8_t& value);
+// which puts `value` (write) or sets it (read), and on failure returns false with lastError_
+// set. Static dispatch keeps the per-clock path to one virtual call.
+template <class Backend>
+class RegisterPortDevice : public IPortDevice {
+  public:
+    bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
+                         uint32_t outLen) final {
+        PortRequest request;
+        if (const uint32_t error = DecodePortRequest(code, in, inLen, out, outLen, request)) {
+            lastError_ = error;
+            return false;
+        }
+        uint8_t value = request.write ? in[2] : 0;
+        if (!static_cast<Backend*>(this)->Access(request.write, request.address, value))
+            return false;
+        if (!request.write) out[0] = value;
+        return true;
+    }
+    uint32_t LastError() const final { return lastError_; }
+
+  protected:
+    uint32_t lastError_ = 0;
+};
+
 // What stands in for the service control manager, the system directory and the file copy
 // used to install and start the driver. Results are Windows error codes (0 = success), so
 // every backend keeps the same messages and order of attempts.

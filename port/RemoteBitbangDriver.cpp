@@ -141,7 +141,7 @@ class RealNet final : public INetOs {
 };
 
 // Letters are collected in a fixed buffer and sent before each TDO read or when it fills.
-class RemoteBitbangDevice final : public IPortDevice {
+class RemoteBitbangDevice final : public RegisterPortDevice<RemoteBitbangDevice> {
   public:
     RemoteBitbangDevice(INetOs& net, INetOs::Socket socket, std::string where,
                         std::shared_ptr<std::string> error)
@@ -155,30 +155,21 @@ class RemoteBitbangDevice final : public IPortDevice {
         net_.Close(socket_);
     }
 
-    bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
-                         uint32_t outLen) override {
-        PortRequest request;
-        if (const uint32_t error = DecodePortRequest(code, in, inLen, out, outLen, request)) {
-            lastError_ = error;
-            return false;
-        }
-        const bool write = request.write;
+    bool Access(bool write, uint16_t address, uint8_t& value) {
         if (broken_) return false;
-        const unsigned reg = in[0] & 3u;
-        if (write) return reg == 0 ? WriteData(in[2]) : true;  // only the data register is wired
+        const unsigned reg = address & 3u;
+        if (write) return reg == 0 ? WriteData(value) : true;  // only the data register is wired
         switch (reg) {
             case 0:
-                out[0] = data_;
+                value = data_;
                 return true;
             case 1:
-                return ReadStatus(out[0]);
+                return ReadStatus(value);
             default:
-                out[0] = 0;
+                value = 0;
                 return true;
         }
     }
-
-    uint32_t LastError() const override { return lastError_; }
 
   private:
     bool WriteData(uint8_t value) {
@@ -247,7 +238,6 @@ class RemoteBitbangDevice final : public IPortDevice {
     char lastReset_ = 0;
     uint8_t data_ = 0;
     bool broken_ = false;
-    uint32_t lastError_ = 0;
 };
 
 }  // namespace

@@ -26,16 +26,21 @@ class SimPortDriver final : public IPortDriver {
 
 // A device that forwards the two port requests to a board. Any base address is served: the
 // register is chosen by the low two address bits (data +0, status +1, control +2).
-class SimPortDevice final : public IPortDevice {
+class SimPortDevice final : public RegisterPortDevice<SimPortDevice> {
   public:
     explicit SimPortDevice(sim::Board& board) : board_(board) {}
-    bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
-                         uint32_t outLen) override;
-    uint32_t LastError() const override { return lastError_; }
+    bool Access(bool write, uint16_t address, uint8_t& value) {
+        const unsigned reg = address & 3u;
+        if (write) {
+            if (reg == 0) board_.WriteData(value);
+            return true;  // writes to other registers have no effect on the board
+        }
+        value = reg == 0 ? board_.ReadData() : reg == 1 ? board_.ReadStatus() : 0;
+        return true;
+    }
 
   private:
     sim::Board& board_;
-    uint32_t lastError_ = 0;
 };
 
 }  // namespace port

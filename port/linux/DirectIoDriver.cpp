@@ -16,7 +16,7 @@ const char* const kNoPortIo =
     "--driver ppdev";
 const char* const kNeedRoot = "direct: port I/O needs root: run as root or use --driver ppdev";
 
-class DirectIoDevice final : public IPortDevice {
+class DirectIoDevice final : public RegisterPortDevice<DirectIoDevice> {
   public:
     DirectIoDevice(IPosixOs& os, std::shared_ptr<std::string> error)
         : os_(os), error_(std::move(error)) {}
@@ -26,15 +26,7 @@ class DirectIoDevice final : public IPortDevice {
             if (bases_[i].granted) os_.Ioperm(bases_[i].base, kRegisterCount, 0);
     }
 
-    bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
-                         uint32_t outLen) override {
-        PortRequest request;
-        if (const uint32_t error = DecodePortRequest(code, in, inLen, out, outLen, request)) {
-            lastError_ = error;
-            return false;
-        }
-        const bool write = request.write;
-        const uint16_t address = request.address;
+    bool Access(bool write, uint16_t address, uint8_t& value) {
         if ((address & 3u) == 3u) {
             lastError_ = kErrorInvalidParameter;  // outside the granted three registers
             return false;
@@ -43,13 +35,11 @@ class DirectIoDevice final : public IPortDevice {
         if (base != lastBase_ && !Grant(base)) return false;
         lastBase_ = base;
         if (write)
-            os_.Outb(in[2], address);
+            os_.Outb(value, address);
         else
-            out[0] = os_.Inb(address);
+            value = os_.Inb(address);
         return true;
     }
-
-    uint32_t LastError() const override { return lastError_; }
 
   private:
     struct Range {
@@ -95,7 +85,6 @@ class DirectIoDevice final : public IPortDevice {
     Range bases_[kMaxBases] = {};
     int count_ = 0;
     uint16_t lastBase_ = 0xFFFF;  // never a base: bases have their low two bits clear
-    uint32_t lastError_ = 0;
 };
 
 }  // namespace

@@ -58,7 +58,7 @@ std::string OpenFailureMessage(const std::string& path, int error) {
     return "ppdev: cannot open " + path + ": " + std::strerror(error);
 }
 
-class PpdevDevice final : public IPortDevice {
+class PpdevDevice final : public RegisterPortDevice<PpdevDevice> {
   public:
     PpdevDevice(IPosixOs& os, const ParportInfo* ports, int count,
                 std::shared_ptr<std::string> error)
@@ -74,19 +74,10 @@ class PpdevDevice final : public IPortDevice {
         }
     }
 
-    bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
-                         uint32_t outLen) override {
-        PortRequest decoded;
-        if (const uint32_t error = DecodePortRequest(code, in, inLen, out, outLen, decoded)) {
-            lastError_ = error;
-            return false;
-        }
-        const bool write = decoded.write;
-        const uint16_t address = decoded.address;
+    bool Access(bool write, uint16_t address, uint8_t& value) {
         Port* port = Select(static_cast<uint16_t>(address & ~3u));
         if (port == nullptr) return false;
 
-        unsigned char value = write ? in[2] : 0xFF;
         unsigned long request = 0;
         switch (address & 3u) {
             case 0:
@@ -101,15 +92,13 @@ class PpdevDevice final : public IPortDevice {
             default:
                 break;  // EPP/ECP registers are not reachable through ppdev
         }
+        if (!write) value = 0xFF;  // what a register ppdev cannot reach reads as
         if (request != 0 && os_.Ioctl(port->fd, request, &value) != 0) {
             lastError_ = static_cast<uint32_t>(errno);
             return false;
         }
-        if (!write) out[0] = value;
         return true;
     }
-
-    uint32_t LastError() const override { return lastError_; }
 
   private:
     struct Port {
@@ -189,7 +178,6 @@ class PpdevDevice final : public IPortDevice {
     int count_;
     Port* last_ = nullptr;
     uint16_t missingBase_ = 0;
-    uint32_t lastError_ = 0;
     std::shared_ptr<std::string> error_;
 };
 
