@@ -58,15 +58,27 @@ void CWindowOperator::IncompleteRead(const std::string& file) {
 
 namespace {
 
+// The port messages kept back so far, line by line; later ones are still appended.
+template <class Visit>
+void ForEachMessage(std::FILE* messages, Visit visit) {
+    if (messages == nullptr) return;
+    std::fflush(messages);
+    std::rewind(messages);
+    char line[512];
+    while (std::fgets(line, sizeof line, messages) != nullptr) visit(line);
+    std::fseek(messages, 0, SEEK_END);
+}
+
+// One line per failed port request.
+bool IsRequestFailure(const char* line) {
+    return std::strncmp(line, "Error occured during", 20) == 0;
+}
+
 // The driver's start-up story, kept back while it went well, then why it failed.
 int PortFailure(port::IPortDriver& driver, std::FILE* messages) {
-    if (messages != nullptr) {
-        std::rewind(messages);
-        char line[512];
-        while (std::fgets(line, sizeof line, messages) != nullptr)
-            if (std::strncmp(line, "Error occured", 13) != 0 && line[0] != '\n')
-                std::fputs(line, stderr);
-    }
+    ForEachMessage(messages, [](const char* line) {
+        if (!IsRequestFailure(line) && line[0] != '\n') std::fputs(line, stderr);
+    });
     const std::string reason = driver.LastErrorText();
     std::fprintf(stderr, "tapwright-cli: cannot open the '%s' port driver%s%s\n", driver.Name(),
                  reason.empty() ? "" : ": ", reason.c_str());
@@ -76,20 +88,13 @@ int PortFailure(port::IPortDriver& driver, std::FILE* messages) {
 // Port requests that failed while the window worked: the window shows only the link's error
 // for them, so say once how many failed and why.
 void ReportPortFailures(port::IPortDriver& driver, std::FILE* messages) {
-    if (messages == nullptr) return;
-    std::fflush(messages);
-    std::rewind(messages);
     long failures = 0;
     std::string first;
-    char line[512];
-    while (std::fgets(line, sizeof line, messages) != nullptr) {
-        if (std::strncmp(line, "Error occured during", 20) != 0) continue;
-        if (failures++ == 0) {
-            const char* code = std::strrchr(line, ' ');
-            first = code != nullptr ? std::string(code + 1, std::strcspn(code + 1, "\n")) : "";
-        }
-    }
-    std::fseek(messages, 0, SEEK_END);  // later messages are appended
+    ForEachMessage(messages, [&](const char* line) {
+        if (!IsRequestFailure(line) || failures++ != 0) return;
+        const char* code = std::strrchr(line, ' ');
+        first = code != nullptr ? std::string(code + 1, std::strcspn(code + 1, "\n")) : "";
+    });
     if (failures == 0) return;
     const std::string why = driver.LastErrorText();
     const char* plural = failures == 1 ? "" : "s";
