@@ -14,9 +14,11 @@ void SetNativeSystemMenu(INativeSystemMenu* standIn) {
     g_standIn = standIn;
 }
 
+namespace {
+
 #ifdef _WIN32
 
-namespace {
+constexpr bool kPlatformMenu = true;
 
 std::wstring Wide(const std::string& text) {
     const int n =
@@ -27,14 +29,7 @@ std::wstring Wide(const std::string& text) {
     return wide;
 }
 
-}  // namespace
-
-bool HasNativeSystemMenu() {
-    return true;
-}
-
-bool AppendNativeSystemMenu(std::uintptr_t window, const std::vector<CDialog::MenuItem>& items) {
-    if (g_standIn != nullptr) return g_standIn->Append(window, items);
+bool PlatformAppend(std::uintptr_t window, const std::vector<CDialog::MenuItem>& items) {
     HWND hwnd = reinterpret_cast<HWND>(window);
     if (hwnd == nullptr || !IsWindow(hwnd)) return false;
     if ((GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_SYSMENU) == 0) return false;
@@ -52,9 +47,8 @@ bool AppendNativeSystemMenu(std::uintptr_t window, const std::vector<CDialog::Me
     return true;
 }
 
-bool NativeSystemCommand(const void* message, const std::vector<CDialog::MenuItem>& items,
-                         unsigned& id) {
-    if (g_standIn != nullptr) return g_standIn->Command(message, items, id);
+bool PlatformCommand(const void* message, const std::vector<CDialog::MenuItem>& items,
+                     unsigned& id) {
     const MSG* msg = static_cast<const MSG*>(message);
     if (msg == nullptr || msg->message != WM_SYSCOMMAND) return false;
     const unsigned command = static_cast<unsigned>(msg->wParam);
@@ -69,17 +63,30 @@ bool NativeSystemCommand(const void* message, const std::vector<CDialog::MenuIte
 
 #else
 
+constexpr bool kPlatformMenu = false;
+
+bool PlatformAppend(std::uintptr_t, const std::vector<CDialog::MenuItem>&) {
+    return false;
+}
+
+bool PlatformCommand(const void*, const std::vector<CDialog::MenuItem>&, unsigned&) {
+    return false;
+}
+
+#endif
+
+}  // namespace
+
 bool HasNativeSystemMenu() {
-    return g_standIn != nullptr;
+    return g_standIn != nullptr || kPlatformMenu;
 }
 
 bool AppendNativeSystemMenu(std::uintptr_t window, const std::vector<CDialog::MenuItem>& items) {
-    return g_standIn != nullptr && g_standIn->Append(window, items);
+    return g_standIn != nullptr ? g_standIn->Append(window, items) : PlatformAppend(window, items);
 }
 
 bool NativeSystemCommand(const void* message, const std::vector<CDialog::MenuItem>& items,
                          unsigned& id) {
-    return g_standIn != nullptr && g_standIn->Command(message, items, id);
+    return g_standIn != nullptr ? g_standIn->Command(message, items, id)
+                                : PlatformCommand(message, items, id);
 }
-
-#endif
