@@ -5,7 +5,9 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstring>
 
+#include "config/Settings.h"
 #include "port/DriverTable.h"
 #include "port/PortTalk.h"
 #include "ui/DialogTemplate.h"
@@ -13,6 +15,14 @@
 #include "ui/qt/QtUiHost.h"
 
 int main(int argc, char** argv) {
+    // --help and --version print and exit: they need no display (man pages are made from them
+    // on build machines without one) and leave the folder's settings file alone.
+    for (int i = 1; i < argc; ++i)
+        for (const char* printOnly : {"--help", "-h", "-?", "--help-all", "--version", "-v"})
+            if (std::strcmp(argv[i], printOnly) == 0) {
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+                CSettings::DisableSaving();
+            }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tapwright"));
     QApplication::setApplicationVersion(QString::fromLatin1(VersionText()));
@@ -33,6 +43,7 @@ int main(int argc, char** argv) {
     parser.addOption(driverOption);
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
+        CSettings::DisableSaving();  // the window never opened
         std::fprintf(stderr, "Tapwright: unexpected argument '%s' (see --help)\n",
                      parser.positionalArguments().first().toLocal8Bit().constData());
         return 2;

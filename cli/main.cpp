@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
     // The command line never changes a bench's settings file, not even on a usage error.
     CSettings::DisableSaving();
 
-    CLI::App app{"Tapwright: service and production work on STi set-top-box boards over JTAG"};
+    CLI::App app{"Tapwright: service and production work on STi set-top-box boards over JTAG",
+                 "tapwright-cli"};
     app.require_subcommand(1);
 
     CliOptions options;
