@@ -9,6 +9,11 @@
 #include <string_view>
 #include <system_error>
 
+#ifdef _WIN32
+#define NOMINMAX
+#include <windows.h>
+#endif
+
 #include "config/IniFile.h"
 
 using config::CIniFile;
@@ -526,13 +531,46 @@ bool CSettings::Save(uint32_t currentDut) {
     return true;
 }
 
-std::string TrapHandlerPath(const CSettings& settings, const std::string& fileName) {
-    std::string stored = settings.m_szTrapDir + fileName;
-#ifndef _WIN32
-    for (char& c : stored)
-        if (c == '\\') c = '/';
+#ifndef TAPWRIGHT_DATA_FROM_BIN
+#define TAPWRIGHT_DATA_FROM_BIN "../share/tapwright"
 #endif
-    return settings.m_workDir + stored;
+
+namespace {
+
+// The folder installed beside the program's bin folder, found from the running program so
+// that any install prefix works; "" when the system does not say where the program is.
+std::string InstalledDataDir() {
+#ifdef _WIN32
+    char buf[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return {};
+    const std::filesystem::path exe(std::string(buf, n));
+#else
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return {};
+#endif
+    return (exe.parent_path() / TAPWRIGHT_DATA_FROM_BIN).lexically_normal().string();
+}
+
+}  // namespace
+
+std::string TrapHandlerPath(const CSettings& settings, const std::string& fileName) {
+    std::string dir = settings.m_szTrapDir;
+    std::string name = fileName;
+#ifndef _WIN32
+    std::replace(dir.begin(), dir.end(), '\\', '/');
+    std::replace(name.begin(), name.end(), '\\', '/');
+#endif
+    // A work folder without a handler folder of its own uses the stand-ins installed with the
+    // program; one that has it keeps it whole, so real and stand-in handlers never mix.
+    std::error_code ec;
+    if (!std::filesystem::is_directory(settings.m_workDir + dir, ec)) {
+        static const std::string installed = InstalledDataDir();
+        if (!installed.empty() && std::filesystem::is_directory(installed + dir, ec))
+            return installed + dir + name;
+    }
+    return settings.m_workDir + dir + name;
 }
 
 std::string LookupProcessor(const CSettings& settings, uint32_t idcode) {

@@ -123,7 +123,9 @@ class CSettings {
 };
 
 // Working directory + TRAP_DIR + fileName, joined as they stand; on platforms whose separator
-// is '/', the backslashes of the stored strings are read as separators.
+// is '/', the backslashes of the stored strings are read as separators. When the working
+// directory has no TRAP_DIR folder, the one installed with the program (<prefix>/share/
+// tapwright beside <prefix>/bin) stands in for it, if there is one.
 std::string TrapHandlerPath(const CSettings& settings, const std::string& fileName);
 
 // "<name> Rev <top four bits>" for the first PROC_ST row matching IDCODE bits 27-0, else "".
