@@ -10,6 +10,7 @@ packages=(
     openocd
     g++-mingw-w64-x86-64 wine64
     clang libclang-rt-14-dev
+    help2man dpkg-dev lintian bash-completion appstream man-db file
 )
 
 missing=()
