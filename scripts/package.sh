@@ -9,8 +9,9 @@ build=${BUILD_DIR:-$root/build-pkg}
 
 "$root/scripts/setup.sh"
 # Debian's hardening flags, as a Debian build would use them.
-export CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
-export LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
+CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
+LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
+export CXXFLAGS LDFLAGS
 BUILD_DIR="$build" "$root/scripts/build.sh" -DCMAKE_INSTALL_PREFIX=/usr \
     -DTAPWRIGHT_TESTS=OFF -DTAPWRIGHT_BENCH=OFF -DTAPWRIGHT_SANITIZE=OFF >/dev/null
 rm -f "$build"/*.deb
