@@ -12,6 +12,7 @@
 #include "sim/FlashBus.h"
 #include "sim/I2cEeprom.h"
 #include "sim/Memory.h"
+#include "sim/SimClock.h"
 #include "sim/TrapCpu.h"
 
 namespace sim {
@@ -56,6 +57,16 @@ class Board {
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
 
+    // The pins, as data register bits, and the status bit TDO comes back on.
+    static constexpr uint8_t kPinTms = 0x01;
+    static constexpr uint8_t kPinTck = 0x02;
+    static constexpr uint8_t kPinTdi = 0x04;
+    static constexpr uint8_t kPinTrst = 0x08;
+    static constexpr uint8_t kPinReset = 0x10;
+    static constexpr uint8_t kStatusTdo = 0x10;
+    // Levels the board's resistors give pins no cable drives: TCK low, the others high.
+    static constexpr uint8_t kPinsPulled = kPinTms | kPinTdi | kPinTrst | kPinReset;
+
     // Pin level entry points. Data register bits: D0 TMS, D1 TCK, D2 TDI, D3 nTRST, D4 nRESET.
     // Status register: bit 4 is TDO (not inverted). These are on the per-clock path: no
     // allocation, no formatting, no locking.
@@ -99,6 +110,8 @@ class Board {
     bool Unplugged() const { return options_.unplugAfter != 0 && clocks_ >= options_.unplugAfter; }
     // Simulated time: clock-ns per rising TCK edge.
     uint64_t NowNs() const { return now_; }
+    // Time that passes without clocks (a USB cable waiting for its bus); the devices see it.
+    void AdvanceNs(uint64_t ns) { now_ = AddNs(now_, ns); }
 
     // The CPU: a trap handler runs (status 0x60000), where GO started a program (0 before),
     // whether the handler rebooted the target, commands answered so far.
