@@ -1,4 +1,4 @@
-// The USB adapter's chip on the virtual board: facts from FTDI's and libgpiod's
+// The USB and GPIO adapters' chips on the virtual board: facts from FTDI's and libgpiod's
 // documentation that a host could get wrong. End-to-end checks go through the host's cables.
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 
 #include "sim/Board.h"
 #include "sim/FtdiDevice.h"
+#include "sim/GpioChip.h"
 
 namespace {
 
@@ -197,6 +198,59 @@ TEST_F(Adapter, FaultKnobsFailAsLibusbDoes) {
     EXPECT_FALSE(dev->Present());
     EXPECT_EQ(Send({0x87}), sim::kUsbErrorNoDevice);
     EXPECT_EQ(board.ReadData(), sim::Board::kPinsPulled);
+}
+
+// A bit-banging host on the GPIO chip, three accesses a clock: TCK low with TMS and TDI (the
+// board changes TDO), read TDO, TCK high (the board samples TMS and TDI).
+struct Gpio : ::testing::Test {
+    sim::Board board{sim::Options{}};
+    std::unique_ptr<sim::GpioChip> chip;
+    sim::GpioOptions o;
+
+    int Clock(int tms, int tdi) {
+        const unsigned lines[] = {25, 10, 11};
+        const int low[] = {tms, tdi, 0};
+        int tdo = 0;
+        EXPECT_EQ(chip->SetValues(lines, low, 3), sim::GpioStatus::kOk);
+        EXPECT_EQ(chip->GetValue(9, tdo), sim::GpioStatus::kOk);
+        EXPECT_EQ(chip->SetValue(11, 1), sim::GpioStatus::kOk);
+        return tdo;
+    }
+};
+
+TEST_F(Gpio, ReadsIdcodeThroughTheWiredLines) {
+    chip = std::make_unique<sim::GpioChip>(o, &board);
+    ASSERT_EQ(chip->Open("gpiochip0"), sim::GpioStatus::kOk);
+    for (unsigned line : {11u, 25u, 10u, 7u, 24u})  // TCK low, the rest high
+        ASSERT_EQ(chip->RequestOutput(line, "tapwright", line != 11), sim::GpioStatus::kOk);
+    ASSERT_EQ(chip->RequestInput(9, "tapwright"), sim::GpioStatus::kOk);
+    for (int tms : {1, 1, 1, 1, 1, 0, 1, 1, 0, 0}) Clock(tms, 0);  // to Shift-IR
+    for (int i = 0; i < 5; ++i) Clock(i == 4, (2 >> i) & 1);
+    for (int tms : {1, 1, 0, 0}) Clock(tms, 0);  // Update-IR to Shift-DR
+    uint32_t id = 0;
+    for (int i = 0; i < 32; ++i) id |= static_cast<uint32_t>(Clock(i == 31, 0)) << i;
+    EXPECT_EQ(id, kIdcode);
+    EXPECT_EQ(chip->Accesses(), 3u * (10 + 5 + 4 + 32));
+}
+
+TEST_F(Gpio, RefusesBusyLinesMissingChipsAndUnrequestedAccess) {
+    o.busy = {9};
+    chip = std::make_unique<sim::GpioChip>(o, &board);
+    EXPECT_EQ(chip->RequestInput(9, "x"), sim::GpioStatus::kInvalid) << "chip not open";
+    EXPECT_EQ(chip->Open("gpiochip1"), sim::GpioStatus::kNoChip);
+    ASSERT_EQ(chip->Open("gpiochip0"), sim::GpioStatus::kOk);
+    EXPECT_EQ(chip->RequestInput(9, "x"), sim::GpioStatus::kBusy);
+    EXPECT_EQ(chip->LineConsumer(9), "kernel");
+    ASSERT_EQ(chip->RequestInput(11, "x"), sim::GpioStatus::kOk);
+    EXPECT_EQ(chip->RequestOutput(11, "y", 0), sim::GpioStatus::kBusy);
+    EXPECT_EQ(chip->SetValue(11, 1), sim::GpioStatus::kNotOutput);
+    int v = 0;
+    EXPECT_EQ(chip->GetValue(25, v), sim::GpioStatus::kNotRequested);
+    EXPECT_EQ(chip->Accesses(), 0u);
+    chip->mutable_options().denied = true;
+    EXPECT_EQ(chip->Open("gpiochip0"), sim::GpioStatus::kAccess);
+    chip->mutable_options().absent = true;
+    EXPECT_EQ(chip->Open("gpiochip0"), sim::GpioStatus::kNoChip);
 }
 
 }  // namespace
