@@ -374,30 +374,31 @@ int FtdiDevice::BulkTransfer(uint8_t endpoint, uint8_t* data, int length, int* t
         if (int e = Claimable(number)) return e;
         c.claimed = true;
     }
-    if (in) return BulkIn(c, data, length, transferred, timeoutMs);
+    MpsseEngine& e = *c.engine;
+    e.set_clock_limit(options_.unplugAfterClocks);
+    const uint64_t clockNs = e.clock_ns();
+    const int result = in ? BulkIn(c, data, length, transferred, timeoutMs)
+                          : BulkOut(c, data, length, transferred);
+    now_ = AddNs(now_, e.clock_ns() - clockNs);  // the board counted the same clocks itself
+    const bool cut = e.cut();
+    if (cut || (options_.unplugAfterBytes != 0 && bytesOut_ >= options_.unplugAfterBytes)) {
+        Pulled();
+        // Pulled right after an OUT transfer's last byte: that transfer went through.
+        return cut || result != kUsbSuccess ? kUsbErrorNoDevice : result;
+    }
+    if (result == kUsbErrorTimeout && !in) Wait(static_cast<uint64_t>(timeoutMs) * kNsPerMs);
+    return result;
+}
 
+int FtdiDevice::BulkOut(Channel& c, const uint8_t* data, int length, int* transferred) {
     size_t allowed = static_cast<size_t>(length);
     if (options_.unplugAfterBytes != 0)
         allowed = std::min<uint64_t>(
             allowed, options_.unplugAfterBytes - std::min(bytesOut_, options_.unplugAfterBytes));
-    MpsseEngine& e = *c.engine;
-    const uint64_t before = e.clock_ns();
-    e.set_clock_limit(options_.unplugAfterClocks);
-    const size_t taken = c.mpsse ? e.Write(data, allowed) : allowed;
+    const size_t taken = c.mpsse ? c.engine->Write(data, allowed) : allowed;
     bytesOut_ += taken;
-    now_ = AddNs(now_, e.clock_ns() - before);  // the board counted the same clocks itself
     *transferred = static_cast<int>(taken);
-    const bool cut = e.cut();
-    if (cut || (options_.unplugAfterBytes != 0 && bytesOut_ >= options_.unplugAfterBytes)) {
-        Pulled();
-        // Pulled right after the transfer's last byte: that transfer went through.
-        return cut || taken < static_cast<size_t>(length) ? kUsbErrorNoDevice : kUsbSuccess;
-    }
-    if (taken < static_cast<size_t>(length)) {
-        Wait(static_cast<uint64_t>(timeoutMs) * kNsPerMs);
-        return kUsbErrorTimeout;
-    }
-    return kUsbSuccess;
+    return taken < static_cast<size_t>(length) ? kUsbErrorTimeout : kUsbSuccess;
 }
 
 int FtdiDevice::BulkIn(Channel& c, uint8_t* data, int length, int* transferred,

@@ -164,6 +164,7 @@ class FtdiDevice {
     int Pulled();
     void Wait(uint64_t ns);
     int BulkIn(Channel& c, uint8_t* data, int length, int* transferred, unsigned timeoutMs);
+    int BulkOut(Channel& c, const uint8_t* data, int length, int* transferred);
 
     FtdiOptions options_;
     Board* board_;
