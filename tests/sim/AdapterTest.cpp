@@ -88,17 +88,30 @@ struct Adapter : ::testing::Test {
     }
 };
 
-TEST_F(Adapter, ReadsIdcodeOnEveryChipAndChannel) {
-    for (const char* knobs : {"", "channel=B", "chip=ft232h", "chip=ft4232h,channel=B"}) {
-        SCOPED_TRACE(knobs);
-        Start(knobs);
-        ASSERT_EQ(Send(kReadIdcode), 0);
+TEST_F(Adapter, ReadsIdcodeOnEveryChipAndChannelAtTheDivisorsClock) {
+    // TCK = 60 MHz / ((1 + divisor) * 2), 12 MHz base with divide-by-5 (on after reset, divisor
+    // 0); a three-phase bit lasts one and a half periods. 53 clocks read the IDCODE.
+    struct Row {
+        const char* knobs;
+        Bytes setup;
+        uint64_t clockNs;
+    } const rows[] = {
+        {"", {}, 53 * 1000 / 6},                            // 6 MHz
+        {"channel=B", {0x8A, 0x86, 2, 0}, 53 * 100},        // 10 MHz
+        {"chip=ft232h", {0x8A, 0x86, 0, 0}, 53 * 100 / 3},  // 30 MHz
+        {"chip=ft4232h,channel=B", {0x8C}, 53 * 250},       // 6 MHz, three-phase
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.knobs);
+        Start(row.knobs);
+        Bytes cmd = row.setup;
+        cmd.insert(cmd.end(), kReadIdcode.begin(), kReadIdcode.end());
+        ASSERT_EQ(Send(cmd), 0);
         EXPECT_EQ(IdcodeOf(Answers()), kIdcode);
         EXPECT_EQ(board.tap_state(), sim::Board::kRunTestIdle);
-        // Two round trips (the bitmode request, the read) and 53 clocks at 6 MHz, the clock
-        // after reset (12 MHz base with divide-by-5, divisor 0).
         EXPECT_EQ(dev->Clocks(), 53u);
-        EXPECT_EQ(dev->NowNs(), 2 * 250000u + 53 * 1000 / 6);
+        // Plus two round trips: the bitmode request and the read.
+        EXPECT_EQ(dev->NowNs(), 2 * 250000u + row.clockNs);
     }
 }
 
