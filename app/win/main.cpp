@@ -1,0 +1,50 @@
+// Tapwright on Windows: the main window as native dialogs. `Tapwright [--driver SPEC]` opens it
+// on the chosen port backend; `--driver sim` runs every page against the virtual board.
+#include <windows.h>
+
+#include <string>
+
+#include "port/DriverTable.h"
+#include "port/PortTalk.h"
+#include "ui/MainApp.h"
+#include "ui/win/WinUiHost.h"
+
+namespace {
+
+// A window program has no console: what it has to say goes into a message box.
+int Say(const std::string& text, UINT icon, int status) {
+    MessageBoxW(nullptr, winui::Wide(text).c_str(), L"Tapwright", MB_OK | icon);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string option;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--driver" && i + 1 < argc) {
+            option = argv[++i];
+        } else if (arg.rfind("--driver=", 0) == 0) {
+            option = arg.substr(9);
+        } else if (arg == "--help" || arg == "-h" || arg == "/?") {
+            return Say("Tapwright [--driver SPEC]\n\nport backend: " + port::DriverHelp() +
+                           "\n(default: %" + port::kDriverEnvVar + "%, else " +
+                           port::DefaultDriverName() + ")",
+                       MB_ICONINFORMATION, 0);
+        } else {
+            return Say("unexpected argument '" + arg + "' (see --help)", MB_ICONERROR, 2);
+        }
+    }
+
+    std::string error;
+    auto driver = port::CreatePortDriver(port::ResolveDriverSpec(option), error);
+    if (!driver) return Say(error, MB_ICONERROR, 2);
+    port::SelectPortDriver(std::move(driver));
+
+    winui::CWinUiHost host;
+    SetUiHost(&host);
+    theApp.InitInstance();
+    SetUiHost(nullptr);
+    return 0;
+}
