@@ -19,19 +19,13 @@
 #include <vector>
 
 #include "GuiSupport.h"
+#include "common/TemplateGeometry.h"
 #include "ui/qt/QtUiHost.h"
 
 using guitest::Control;
 using guitest::WhenUp;
 
 namespace {
-
-int Mul(int v, int mul) {
-    return (2 * v * mul + 4) / 8;
-}  // x: v * base / 4, rounded
-int MulY(int v, int mul) {
-    return (2 * v * mul + 8) / 16;
-}  // y: v * base / 8, rounded
 
 class Recorder : public CDialog {
   public:
@@ -64,8 +58,8 @@ TEST_F(QtBacking, EveryTemplateControlIsItsWidgetAtItsDialogUnitGeometry) {
         QPointer<QWidget> window = guitest::WindowOf(dlg);
         ASSERT_NE(window, nullptr);
         const DialogTemplate& t = dlg.Template();
-        EXPECT_EQ(window->width(), Mul(t.cx, bu.x));
-        EXPECT_EQ(window->height(), MulY(t.cy, bu.y));
+        EXPECT_EQ(window->width(), geometry::WindowPixels(t, bu).Width());
+        EXPECT_EQ(window->height(), geometry::WindowPixels(t, bu).Height());
         if (!t.child) {
             EXPECT_EQ(window->windowTitle().toStdString(), t.caption);
         }
@@ -82,16 +76,10 @@ TEST_F(QtBacking, EveryTemplateControlIsItsWidgetAtItsDialogUnitGeometry) {
             ASSERT_NE(w, nullptr);
             EXPECT_EQ(w->property("controlId").toInt(), c.id);
             const QRect g = w->geometry();
-            EXPECT_LE(std::abs(g.x() - Mul(c.x, bu.x)), 1);
-            EXPECT_LE(std::abs(g.y() - MulY(c.y, bu.y)), 1);
-            EXPECT_LE(std::abs(g.width() - (Mul(c.x + c.cx, bu.x) - Mul(c.x, bu.x))), 1);
-            const int height = MulY(c.y + c.cy, bu.y) - MulY(c.y, bu.y);
-            if (c.kind == ControlKind::DropList) {
-                EXPECT_LE(g.height(), height);  // the closed box; the rest is the list
-                EXPECT_GE(g.height(), fm.height());
-            } else {
-                EXPECT_LE(std::abs(g.height() - height), 1);
-            }
+            EXPECT_EQ(geometry::Misplaced(
+                          c, {g.left(), g.top(), g.left() + g.width(), g.top() + g.height()}, bu,
+                          fm.height()),
+                      "");
             EXPECT_EQ(w->isEnabled(), (c.style & ControlStyle::Disabled) == 0);
 
             const QString text = QString::fromStdString(c.text);
