@@ -49,11 +49,10 @@ LRESULT Send(HWND w, UINT message, WPARAM wParam = 0, LPARAM lParam = 0, UINT ms
 }
 
 std::string Text(HWND w) {
-    wchar_t buf[512] = {};
-    Send(w, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buf), 5000);
-    char out[1024] = {};
-    WideCharToMultiByte(CP_ACP, 0, buf, -1, out, sizeof out, nullptr, nullptr);
-    return out;
+    char text[512] = {};
+    SendMessageTimeoutA(w, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                        5000, nullptr);
+    return text;
 }
 std::string Text(HWND dlg, int id) {
     return Text(GetDlgItem(dlg, id));
@@ -62,8 +61,8 @@ bool Enabled(HWND dlg, int id) {
     return IsWindowEnabled(GetDlgItem(dlg, id)) != FALSE;
 }
 void SetText(HWND w, const std::string& text) {
-    const std::wstring wide(text.begin(), text.end());
-    Send(w, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()), 5000);
+    SendMessageTimeoutA(w, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, 5000,
+                        nullptr);
 }
 // A click that returns once the handler has run (and with it the whole operation).
 void Click(HWND dlg, int id) {
@@ -373,7 +372,7 @@ int main(int argc, char** argv) {
         Check(answered && WaitFor(Idle), "READ asks where to save, starting from " + shown);
         if (round == 0)
             Check(shown == "image.rom" && filter == "Rom File (*.rom)",
-                  "the save dialog starts with the File field and the .rom filter");
+                  "the save dialog starts with the File field and the .rom filter: " + filter);
     }
     Check(ReadFile("back.rom") == image, "READ saved back.rom, the image written");
     PostClick(flash, 1014);
@@ -398,11 +397,8 @@ int main(int argc, char** argv) {
     Check(WaitForSingleObject(pi.hProcess, 20000) == WAIT_OBJECT_0 &&
               GetExitCodeProcess(pi.hProcess, &code) && code == 0,
           "Escape when idle ends the program");
-    std::string log;
-    {
-        std::ifstream in("log.txt");
-        log.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    const std::vector<char> text = ReadFile("log.txt");
+    const std::string log(text.begin(), text.end());
     Check(log.find("Writing Flash -->    From : 7FF00000") != std::string::npos &&
               log.find("Verifying Flash -->  From : 7FF00000 Length : 00040000 bytes Ok") !=
                   std::string::npos,

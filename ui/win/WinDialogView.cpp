@@ -22,16 +22,15 @@ std::wstring WindowText(HWND hwnd) {
 }  // namespace
 
 CWinDialogView::CWinDialogView(CWinUiHost& host, CDialog& dialog) : m_host(host), m_dialog(dialog) {
-    if (CDialog* owner = dialog.GetParent()) {
-        if (auto* view = dynamic_cast<CWinDialogView*>(owner->View())) {
-            m_parent = dialog.HostControl() != kNoControlId
-                           ? view->ControlWindow(dialog.HostControl())
-                           : nullptr;
-            if (m_parent == nullptr) m_parent = view->Window();
-        }
+    CDialog* parent = dialog.GetParent();
+    if (!dialog.Template().child) {
+        // Every top-level dialog of this program is modal: it belongs to the one on top.
+        m_parent = m_host.OwnerWindow(parent);
+    } else if (auto* view =
+                   parent != nullptr ? dynamic_cast<CWinDialogView*>(parent->View()) : nullptr) {
+        m_parent = view->ControlWindow(dialog.HostControl());
+        if (m_parent == nullptr) m_parent = view->Window();
     }
-    // Every top-level dialog of this program is modal: it belongs to the one on top.
-    if (!dialog.Template().child || m_parent == nullptr) m_parent = m_host.OwnerWindow(nullptr);
 }
 
 CWinDialogView::~CWinDialogView() {
@@ -162,7 +161,6 @@ void CWinDialogView::Command(int id, int code, HWND from) {
         default:
             break;
     }
-    (void)from;
 }
 
 void CWinDialogView::Act(size_t index, bool duringOperation, const std::function<void()>& action) {
@@ -177,6 +175,8 @@ void CWinDialogView::Act(size_t index, bool duringOperation, const std::function
     if (alive.expired()) return;
     if (!m_dialog.LastRefusal().empty()) MessageBeep(MB_OK);
     SyncAll(index);
+    // Wakes the modal loop, also when this came as a message sent from elsewhere.
+    if (m_dialog.IsEnded() && m_hwnd != nullptr) PostMessageW(m_hwnd, WM_NULL, 0, 0);
 }
 
 void CWinDialogView::SyncAll(size_t i) {
