@@ -362,6 +362,16 @@ int main(int argc, char** argv) {
     Check(Enabled(flash, 1021), "LOAD clicked during the write did not run (WRITE still there)");
     Check(Text(flash, 1038) == "image.rom", "the File field shows the chosen name");
 
+    // ERASE asks first; No keeps the flash (the READ below finds the image still there).
+    PostClick(flash, 1012);
+    HWND box = nullptr;
+    WaitFor([&] { return (box = FindDialog(nullptr, g_main)) != nullptr; });
+    Check(box != nullptr && Text(box) == "Effacement de la FLASH" &&
+              Text(box, 0xFFFF) == "Confirmation ?" && GetDlgItem(box, IDYES) != nullptr,
+          "ERASE asks Yes or No in a message box: " + Text(box, 0xFFFF));
+    if (box != nullptr) PostClick(box, IDNO);
+    Check(WaitFor(Idle), "answered No");
+
     // READ into a name without extension: the default one is added; the second time the
     // existing file is only replaced after a question.
     SetText(GetDlgItem(flash, 1041), "00040000");
