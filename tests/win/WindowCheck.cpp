@@ -280,6 +280,11 @@ int main(int argc, char** argv) {
           "CPU ID enabled; LOAD and the progress bar disabled");
     Check(Text(g_main, 1025) == "0x378" && Send(GetDlgItem(g_main, 1033), CB_GETCOUNT) > 0,
           "port 0x378 chosen, the DUT list filled from the profiles");
+    // The port list opened, a choice, closed: the choice is taken when the list closes.
+    HWND lpt = GetDlgItem(g_main, 1025);
+    Send(lpt, CB_SHOWDROPDOWN, TRUE);
+    Send(lpt, CB_SETCURSEL, 2);
+    Send(lpt, CB_SHOWDROPDOWN, FALSE);
     g_tab = GetDlgItem(g_main, 1054);
     FindPages();
     bool allPages = true;
@@ -407,6 +412,9 @@ int main(int argc, char** argv) {
     Check(WaitForSingleObject(pi.hProcess, 20000) == WAIT_OBJECT_0 &&
               GetExitCodeProcess(pi.hProcess, &code) && code == 0,
           "Escape when idle ends the program");
+    const std::vector<char> ini = ReadFile("Tapwright.ini");
+    Check(std::string(ini.begin(), ini.end()).find("LPT_NUM= 2") != std::string::npos,
+          "the port chosen in the list (0x3BC) is kept in Tapwright.ini");
     const std::vector<char> text = ReadFile("log.txt");
     const std::string log(text.begin(), text.end());
     Check(log.find("Writing Flash -->    From : 7FF00000") != std::string::npos &&
