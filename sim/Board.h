@@ -119,6 +119,11 @@ class Board {
     uint32_t GoAddress() const { return cpu_->GoAddress(); }
     bool Rebooted() const { return cpu_->Rebooted(); }
     uint64_t TrapCommandsDone() const { return cpu_->CommandsDone(); }
+    // The device part of the running handler (none: not running, or the general part alone),
+    // its parameter block, and whether an I2C part could reach the EEPROM with its slots.
+    std::optional<TrapPart> RunningDevicePart() const { return cpu_->RunningDevice(); }
+    uint32_t TrapParamBlock() const { return cpu_->ParamBlock(); }
+    bool EepromSetUp() const { return cpu_->EepromReachable(); }
 
     // The EEPROM's contents (only the trap handler reaches it over the wire). Bytes beyond
     // the part are not touched.

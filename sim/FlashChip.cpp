@@ -108,12 +108,14 @@ bool FlashChip::Program(uint32_t chipAddr, uint32_t data) {
     if (options_.stuckUnit && Wrap(chipAddr) == *options_.stuckUnit) return false;
     const uint32_t old = Unit(chipAddr);
     SetUnit(chipAddr, old & data);
+    ++arrayWrites_;
     // Programming only clears bits: asking for a 1 over a 0 is a failed program.
     return (data & ~old) == 0;
 }
 
 void FlashChip::EraseRange(uint32_t offset, uint32_t size) {
     std::fill(array_.begin() + offset, array_.begin() + offset + size, 0xFF);
+    ++arrayWrites_;
 }
 
 uint32_t FlashChip::Read(uint32_t chipAddr, uint64_t now) {

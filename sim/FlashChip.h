@@ -75,6 +75,8 @@ class FlashChip {
     const uint8_t* data() const { return array_.data(); }
     uint8_t* mutable_data() { return array_.data(); }
     size_t size() const { return array_.size(); }
+    // Units programmed and ranges erased through bus cycles since construction.
+    uint64_t array_writes() const { return arrayWrites_; }
 
   private:
     enum class Mode { Array, Id, Status };
@@ -96,6 +98,7 @@ class FlashChip {
 
     FlashChipOptions options_;
     std::vector<uint8_t> array_;
+    uint64_t arrayWrites_ = 0;
     Mode mode_ = Mode::Array;
     Seq seq_ = Seq::Idle;
     // The running or last operation.

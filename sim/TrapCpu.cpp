@@ -63,6 +63,11 @@ TrapCpu::Image TrapCpu::Recognise(uint32_t entry) const {
     return image;
 }
 
+std::optional<TrapPart> TrapCpu::RunningDevice() const {
+    if (!Running()) return std::nullopt;
+    return Recognise(entry_).device;
+}
+
 void TrapCpu::Control(uint32_t value) {
     if (value == 0xFFFFFFFF || value == 0) {
         if (knobs_.keepRunning && Running()) return;

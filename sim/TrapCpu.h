@@ -55,6 +55,10 @@ class TrapCpu {
     void AfterWrite(uint32_t addr, size_t n);
 
     bool Running() const { return state_ != State::Stopped && state_ != State::Left; }
+    // The device part of the image running now (none for the general handler alone).
+    std::optional<TrapPart> RunningDevice() const;
+    // The slots hold what an I2C part needs to reach this board's EEPROM.
+    bool EepromReachable() const;
     uint32_t GoAddress() const { return go_; }
     bool Rebooted() const { return rebooted_; }
     uint32_t ParamBlock() const { return param_; }
@@ -85,7 +89,6 @@ class TrapCpu {
     void FlashProgram(const TrapPart& part, uint64_t& t);
     void FlashErase(const TrapPart& part, uint64_t& t);
     bool FlashWait(uint32_t addr, uint32_t expect, bool amd, uint64_t step, uint64_t& t);
-    bool EepromReachable() const;
     bool EepromTransfer(const TrapPart& part, bool write, uint64_t& t);
     bool AckPoll(uint8_t dev, uint64_t& t);
 
