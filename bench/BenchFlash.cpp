@@ -57,7 +57,8 @@ void BM_Flash1MiB_ProgramAndReadBack(benchmark::State& state) {
     image.resize((image.size() + 3) & ~size_t{3}, 0x20);
     const FlashCommandSet commands = AmdWordMode16();
     bool ready = link.BeginSession() &&
-                 link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0);
+                 link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0,
+                                      TargetProgram::Flash(0, 16));
     link.EndSession();
     ready = ready && link.SetFlashParameters(16, kFlashSize, 0, 1, 1, commands) &&
             link.EraseFlash(kFlashBase);

@@ -73,7 +73,7 @@ class CFlashDriver {
                     m_main.GetDlgItemText(CMainDlg::kIdIdCode).c_str());
         if (!g_cpuIdentified) return 1;
         if (!m_op.Press(m_main, CMainDlg::kIdLoad, "LOAD")) return 1;
-        if (!g_trapRunning) {
+        if (!g_link.HandlerRunning()) {
             const std::string why = LinkErrorText(g_link.m_nError);
             std::fprintf(stderr, "tapwright-cli: the general trap handler did not start%s%s\n",
                          why.empty() ? "" : ": ", why.c_str());
@@ -116,7 +116,7 @@ class CFlashDriver {
                     page.GetDlgItemText(CFlashPage::kIdIdent).c_str(),
                     page.GetDlgItemText(CFlashPage::kIdMaker).c_str(),
                     page.GetDlgItemText(CFlashPage::kIdDevice).c_str());
-        if (!g_flashTrapLoaded || m_op.Result() != "Ok") {
+        if (!page.HandlerReady() || m_op.Result() != "Ok") {
             std::fprintf(stderr, "tapwright-cli: the flash handler was not loaded\n");
             return 1;
         }

@@ -116,8 +116,8 @@ class CPageDriver {
         m_pressed = m_op.Press(page, button, "the MEMORY operation");
         if (!m_pressed) return 1;
         if (g_request.op == Op::MemLoad) {
-            // GO comes only after an image that was accepted and written whole.
-            if (!page.IsWindowEnabled(CMemoryPage::kIdGo)) {
+            // An image refused, unreadable or not written whole marks the result field.
+            if (m_op.Result().find("Error") != std::string::npos) {
                 // The window logs the refusal only; the status still names the step.
                 if (m_main.GetDlgItemText(CMainDlg::kIdStatus) == "Load File in SDRAM Memory")
                     std::fprintf(stderr,

@@ -126,9 +126,8 @@ uint32_t CTargetLink::Open(ILinkObserver* observer) {
     m_bProgressRead = false;
     m_bProgressWrite = false;
     m_bSession = false;
-    m_bTrapReady = false;
     m_bVectorsSaved = false;
-    m_bTrapLoaded = false;
+    m_program = {};
 
     const uint32_t result = OpenPortDriver();
     if (m_pTrace != nullptr) std::fclose(m_pTrace);  // reopened: start a fresh, empty trace
@@ -141,12 +140,16 @@ uint32_t CTargetLink::Open(ILinkObserver* observer) {
 void CTargetLink::Close() {
     if (!m_bOpen) return;
     m_bOpen = false;
-    if (m_nError == kErrNone) {
-        BeginSession();
-        ExitTrap();
-        RestoreTrapVectors(m_savedVectors);
+    // Whatever the last operation left pending: a link that cannot start a session sends
+    // nothing, one that can leaves the handler and gives the board its own vectors back.
+    if (HandlerRunning() || m_bVectorsSaved) {
+        if (BeginSession()) {
+            ExitTrap();
+            RestoreTrapVectors(m_savedVectors);
+        }
         EndSession();
     }
+    m_program = {};
     m_bTrstHigh = 0;
     ClockTap(0, 0);
     outportb(DataPort(), kReset);

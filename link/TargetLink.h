@@ -68,6 +68,26 @@ constexpr uint32_t kIrDcuLink = 16;
 // Largest peek or poke message payload.
 constexpr uint32_t kMaxChunk = 256;
 
+// What runs on the target now, as far as this host's own actions tell. It changes only on
+// what the host did to the target (a download, GO, Reboot, Close, opening the link) and on a
+// handler that stopped answering; the pages enable their operations from it.
+struct TargetProgram {
+    enum Kind : uint8_t { kNothing, kGeneral, kFlash, kEeprom, kStarted, kRebooted };
+    Kind kind = kNothing;
+    int32_t bank = -1;        // flash handler: the bank it was downloaded for
+    uint32_t busWidth = 0;    // flash handler: the bus width it drives
+    bool configured = false;  // device handler: flash parameters handed over, EEPROM set up
+
+    static TargetProgram General() { return {kGeneral, -1, 0, false}; }
+    static TargetProgram Flash(int32_t bank, uint32_t busWidth, bool configured = false) {
+        return {kFlash, bank, busWidth, configured};
+    }
+    static TargetProgram Eeprom(bool configured = false) { return {kEeprom, -1, 0, configured}; }
+    // Every handler carries the general part: width accesses, MemStart, ProcID, Reboot, GO.
+    bool IsHandler() const { return kind == kGeneral || kind == kFlash || kind == kEeprom; }
+    bool operator==(const TargetProgram&) const = default;
+};
+
 // How the link sleeps (the 100 ms of the nTRST pulse). Tests replace it to run fast; null
 // restores the real sleep.
 using LinkSleepFunction = void (*)(uint32_t ms);
@@ -118,7 +138,9 @@ class CTargetLink {
     bool RestoreTrapVectors(const uint8_t* block);
 
     // --- Trap handler protocol (inside a session the caller opens) ---
-    bool LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t offset);
+    // The caller names what it downloads: the link cannot tell from the image.
+    bool LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t offset,
+                         const TargetProgram& what = TargetProgram::General());
     bool WaitTrapReady(uint32_t polls);
     // out may be null; command is one of the six width codes.
     bool TrapAccess(uint32_t address, uint32_t value, uint32_t* out, uint32_t command);
@@ -139,6 +161,12 @@ class CTargetLink {
     bool Reboot();
     bool Go(uint32_t address);
 
+    // What runs on the target now.
+    const TargetProgram& Program() const { return m_program; }
+    bool HandlerRunning() const { return m_program.IsHandler(); }
+    // True when exactly `wanted` runs; otherwise 110 is left pending and nothing is sent.
+    bool Require(const TargetProgram& wanted);
+
     // Fields, in the design's order. Public: the main window sets the port and the profile's
     // trap addresses, and tests look at the link's state.
     ILinkObserver* m_pObserver = nullptr;
@@ -157,7 +185,8 @@ class CTargetLink {
     bool m_bProgressRead = false;
     bool m_bProgressFlash = false;
     bool m_bSession = false;
-    bool m_bTrapReady = false;
+    // m_savedVectors holds the board's own block, read at the first download since the
+    // target was last reset or the link opened.
     bool m_bVectorsSaved = false;
     std::FILE* m_pTrace = nullptr;
 
@@ -196,8 +225,12 @@ class CTargetLink {
     void ReportChunk(uint32_t lastAddress, uint32_t done);
 
     void ComputeSlots(uint32_t paramBlock);
-    // A handler's slots exist only once a load has written a vector block in this run.
-    bool RequireSlots();
+    // Refuses (110, nothing sent) unless a handler of this kind runs, configured when asked.
+    bool RequireHandler(TargetProgram::Kind kind = TargetProgram::kNothing,
+                        bool configured = false);
+    // A handler that missed its completion may finish the old command when the next one
+    // arrives and answer for it: nothing it says can be trusted any more.
+    bool WaitCommand(uint32_t polls);
     // A trap buffer size that would never advance or split words is refused up front.
     bool CheckTrapBuffer();
     bool RunCommand(uint32_t command, uint32_t& out);
@@ -205,8 +238,7 @@ class CTargetLink {
 
     // Set by Open, cleared by Close: a second Close (at exit) then does nothing at all.
     bool m_bOpen = false;
-    // A load wrote the vector block in this run, so the slot addresses point at a handler.
-    bool m_bTrapLoaded = false;
+    TargetProgram m_program;
 };
 
 extern CTargetLink g_link;

@@ -24,8 +24,16 @@ void ShowHexAddress(ILinkObserver* observer, uint32_t address) {
 
 }  // namespace
 
-bool CTargetLink::RequireSlots() {
-    if (m_bTrapLoaded) return true;
+bool CTargetLink::RequireHandler(TargetProgram::Kind kind, bool configured) {
+    const bool ok = kind == TargetProgram::kNothing
+                        ? m_program.IsHandler()
+                        : m_program.kind == kind && (m_program.configured || !configured);
+    if (!ok) m_nError = kErrTrapNotRunning;
+    return ok;
+}
+
+bool CTargetLink::Require(const TargetProgram& wanted) {
+    if (m_program == wanted) return true;
     m_nError = kErrTrapNotRunning;
     return false;
 }
@@ -40,7 +48,11 @@ bool CTargetLink::CheckTrapBuffer() {
 
 bool CTargetLink::ReadFlashId(uint32_t base, uint32_t width, uint32_t& maker, uint32_t& device,
                               const FlashCommandSet& cmd) {
-    if (!RequireSlots()) return false;
+    if (!RequireHandler()) return false;
+    // A failed identification may leave the chips answering identification codes: a flash
+    // handler's parameters count again only once they are handed over anew.
+    const bool flashConfigured = m_program.configured;
+    if (m_program.kind == TargetProgram::kFlash) m_program.configured = false;
     if (!BeginSession()) {
         EndSession();
         return false;
@@ -75,6 +87,7 @@ bool CTargetLink::ReadFlashId(uint32_t base, uint32_t width, uint32_t& maker, ui
     EndSession();
     // Codes from a half-run sequence would name a chip that was never read.
     if (!ok) return false;
+    if (m_program.kind == TargetProgram::kFlash) m_program.configured = flashConfigured;
     maker = newMaker;
     device = newDevice;
     return true;
@@ -83,7 +96,11 @@ bool CTargetLink::ReadFlashId(uint32_t base, uint32_t width, uint32_t& maker, ui
 bool CTargetLink::SetFlashParameters(uint32_t width, uint32_t size, uint32_t algorithm,
                                      uint32_t topBoot, uint32_t wordMode,
                                      const FlashCommandSet& cmd) {
-    if (!RequireSlots()) return ReportError();
+    // The parameters belong to the flash handler downloaded for this bus width.
+    if (!RequireHandler(TargetProgram::kFlash) || m_program.busWidth != width) {
+        m_nError = kErrTrapNotRunning;
+        return ReportError();
+    }
     if (BeginSession()) {
         const uint32_t writes[][2] = {
             {m_nSlotDeviceSize, size}, {m_nSlotAlgorithm, algorithm}, {m_nSlotTopBoot, topBoot},
@@ -97,15 +114,16 @@ bool CTargetLink::SetFlashParameters(uint32_t width, uint32_t size, uint32_t alg
         }
     }
     EndSession();
-    return ReportError();
+    m_program.configured = ReportError();
+    return m_program.configured;
 }
 
 bool CTargetLink::EraseFlash(uint32_t base) {
-    if (!RequireSlots()) return ReportError();
+    if (!RequireHandler(TargetProgram::kFlash, true)) return ReportError();
     if (BeginSession()) {
         uint32_t status = 0;
         if (PokeWord(m_nSlotFlashAddress, base) && PokeWord(m_nSlotCommand, kTrapErase) &&
-            WaitTrapReady(kPollsErase) && PeekWord(m_nSlotFlashStatus, status) &&
+            WaitCommand(kPollsErase) && PeekWord(m_nSlotFlashStatus, status) &&
             (status & 0x80808080) != 0x80808080) {
             m_nError = kErrFlashErase;
         }
@@ -116,7 +134,7 @@ bool CTargetLink::EraseFlash(uint32_t base) {
 
 bool CTargetLink::ProgramFlash(uint32_t address, uint32_t length, const uint8_t* data) {
     m_nLastCount = 0;
-    if (!CheckTrapBuffer() || !RequireSlots()) return ReportError();
+    if (!CheckTrapBuffer() || !RequireHandler(TargetProgram::kFlash, true)) return ReportError();
     if (data == nullptr && length != 0) {
         m_nError = kErrUnknown;
         return ReportError();
@@ -132,7 +150,7 @@ bool CTargetLink::ProgramFlash(uint32_t address, uint32_t length, const uint8_t*
             if (!PokeBlock(m_nBufferAddr, chunk, data + done) ||
                 !PokeWord(m_nSlotAccessAddress, m_nBufferAddr) || !PokeWord(m_nSlotOffset, done) ||
                 !PokeWord(m_nSlotCount, chunk) || !PokeWord(m_nSlotCommand, kTrapProgram) ||
-                !WaitTrapReady(kPollsAccess) || !PeekWord(m_nSlotCount, unprogrammed)) {
+                !WaitCommand(kPollsAccess) || !PeekWord(m_nSlotCount, unprogrammed)) {
                 break;
             }
             bool last = false;
@@ -158,6 +176,7 @@ bool CTargetLink::ProgramFlash(uint32_t address, uint32_t length, const uint8_t*
 }
 
 bool CTargetLink::SetupEeprom(uint32_t scc, uint32_t pio) {
+    if (!RequireHandler(TargetProgram::kEeprom)) return ReportError();
     uint32_t id = 0;
     if (ReadProcId(id) && BeginSession()) {
         const uint32_t divider = UsesShortI2cDivider(id) ? 2 : 4;
@@ -165,14 +184,16 @@ bool CTargetLink::SetupEeprom(uint32_t scc, uint32_t pio) {
                PokeWord(m_nSlotParam[4], scc) && PokeWord(m_nSlotParam[5], pio));
     }
     EndSession();
-    return ReportError();
+    const bool ok = ReportError();
+    if (m_program.kind == TargetProgram::kEeprom) m_program.configured = ok;
+    return ok;
 }
 
 // One EEPROM transfer in buffer-sized chunks: in != null reads into it (command 0x8000),
 // otherwise out is written (command 0x4000).
 bool CTargetLink::EepromTransfer(uint32_t eeAddress, uint32_t length, uint8_t* in,
                                  const uint8_t* out) {
-    if (!CheckTrapBuffer() || !RequireSlots()) return ReportError();
+    if (!CheckTrapBuffer() || !RequireHandler(TargetProgram::kEeprom, true)) return ReportError();
     if ((in == nullptr && out == nullptr) && length != 0) {
         m_nError = kErrUnknown;
         return ReportError();
@@ -187,7 +208,7 @@ bool CTargetLink::EepromTransfer(uint32_t eeAddress, uint32_t length, uint8_t* i
             if (!PokeWord(m_nSlotParam[3], m_nBufferAddr) ||
                 !PokeWord(m_nSlotParam[1], eeAddress + done) || !PokeWord(m_nSlotParam[2], chunk) ||
                 !PokeWord(m_nSlotCommand, reading ? kTrapErase : kTrapProgram) ||
-                !WaitTrapReady(reading ? kPollsEepromRead : kPollsEepromWrite)) {
+                !WaitCommand(reading ? kPollsEepromRead : kPollsEepromWrite)) {
                 break;
             }
             if (reading && !PeekBlock(m_nBufferAddr, chunk, in + done)) break;
@@ -218,10 +239,10 @@ bool CTargetLink::WriteEeprom(uint32_t eeAddress, uint32_t length, const uint8_t
 }
 
 bool CTargetLink::RunCommand(uint32_t command, uint32_t& out) {
-    if (!RequireSlots()) return false;
+    if (!RequireHandler()) return false;
     uint32_t word = 0;
     const bool ok = BeginSession() && PokeWord(m_nSlotCommand, command) &&
-                    WaitTrapReady(kPollsAccess) && PeekWord(m_nSlotAccessData, word);
+                    WaitCommand(kPollsAccess) && PeekWord(m_nSlotAccessData, word);
     EndSession();
     if (ok) out = word;
     return ok;
@@ -236,25 +257,23 @@ bool CTargetLink::ReadProcId(uint32_t& out) {
 }
 
 bool CTargetLink::Reboot() {
-    if (!RequireSlots()) return false;
-    const bool ok = BeginSession() && RestoreTrapVectors(m_savedVectors) &&
-                    PokeWord(m_nSlotCommand, kTrapReboot);
-    if (ok) {
-        m_bVectorsSaved = false;
-        m_bTrapReady = false;
-    }
+    if (!RequireHandler()) return false;
+    if (!BeginSession()) return false;  // nothing sent: the handler still runs
+    const bool ok = RestoreTrapVectors(m_savedVectors) && PokeWord(m_nSlotCommand, kTrapReboot);
+    // The target starts afresh: its own block is read again at the next download. A reboot
+    // cut short leaves nothing that can be trusted.
+    if (ok) m_bVectorsSaved = false;
+    m_program = ok ? TargetProgram{TargetProgram::kRebooted} : TargetProgram{};
     EndSession();
     return ok;
 }
 
 bool CTargetLink::Go(uint32_t address) {
-    if (!RequireSlots()) return false;
-    const bool ok = BeginSession() && PokeWord(m_nSlotAccessAddress, address) &&
-                    PokeWord(m_nSlotCommand, kTrapGo);
-    if (ok) {
-        m_bVectorsSaved = false;
-        m_bTrapReady = false;
-    }
+    if (!RequireHandler()) return false;
+    if (!BeginSession()) return false;  // nothing sent: the handler still runs
+    const bool ok = PokeWord(m_nSlotAccessAddress, address) && PokeWord(m_nSlotCommand, kTrapGo);
+    // GO is no reset: the board's own vectors stay saved for Close to put back.
+    m_program = ok ? TargetProgram{TargetProgram::kStarted} : TargetProgram{};
     EndSession();
     return ok;
 }

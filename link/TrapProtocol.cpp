@@ -38,9 +38,11 @@ void CTargetLink::ComputeSlots(uint32_t paramBlock) {
     for (uint32_t i = 0; i < 9; ++i) m_nSlotParam[i] = paramBlock + kSlotParam0 + 4 * i;
 }
 
-bool CTargetLink::LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t offset) {
-    m_bVectorsSaved = false;
-    m_bTrapReady = false;
+bool CTargetLink::LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t offset,
+                                  const TargetProgram& what) {
+    // The preparation stops whatever ran and the image overwrites it: only a whole load
+    // leaves something running that can be trusted.
+    m_program = {};
     bool ok = WriteDcuControl(kDcuPrepare) && WriteDcuControl(0) && SaveDcuSnapshot();
     if (ok) {
         WriteEmiConfig();
@@ -58,11 +60,12 @@ bool CTargetLink::LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t 
         m_trapVectors[3] = m_nTrapBase;
         uint8_t block[kTrapVectorBytes];
         for (uint32_t i = 0; i < 4; ++i) PutLe32(block + 4 * i, m_trapVectors[i]);
+        // Only the first download since the target was reset reads the board's own block;
+        // later ones would save a handler's block over it.
         ok = SaveTrapVectors(m_savedVectors) && WriteTrapVectors(block);
     }
     if (ok) {
         ComputeSlots(m_trapVectors[2]);
-        m_bTrapLoaded = true;
         // Every status read lands in the snapshot's image of 0x3004, which the window shows.
         uint32_t& status = m_dcuSnapshot[(kDcuControl - kDcuBase) / 4];
         ok = ReadDcuStatus(status, 0);
@@ -70,7 +73,9 @@ bool CTargetLink::LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t 
         // as it is: no start and no readiness wait.
         const bool running = (status & kDcuTrapRunning) == kDcuTrapRunning;
         if (ok && !running) {
-            ok = WriteDcuControl(kDcuStartTrap);
+            // A 1 left in Command by an earlier handler would pass for this one's readiness,
+            // and the first command sent to a handler still starting would be lost.
+            ok = PokeWord(m_nSlotCommand, 0) && WriteDcuControl(kDcuStartTrap);
             if (ok && !ReadDcuStatus(status, kDcuTrapRunning)) {
                 SetErrorIfQuiet(m_nError, kErrTrapNotRunning);
                 ok = false;
@@ -79,7 +84,7 @@ bool CTargetLink::LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t 
         }
     }
     const bool result = ReportError();
-    m_bTrapReady = result;
+    if (result) m_program = {what.kind, what.bank, what.busWidth, false};
     return result;
 }
 
@@ -93,7 +98,14 @@ bool CTargetLink::WaitTrapReady(uint32_t polls) {
     return false;
 }
 
+bool CTargetLink::WaitCommand(uint32_t polls) {
+    if (WaitTrapReady(polls)) return true;
+    if (m_nError == kErrTrapNotReady) m_program = {};
+    return false;
+}
+
 bool CTargetLink::TrapAccess(uint32_t address, uint32_t value, uint32_t* out, uint32_t command) {
+    if (!RequireHandler()) return ReportError();
     uint32_t& status = m_dcuSnapshot[(kDcuControl - kDcuBase) / 4];
     if (!ReadDcuStatus(status, 0)) return ReportError();
     if (status != kDcuTrapRunning) {
@@ -119,7 +131,7 @@ bool CTargetLink::TrapAccess(uint32_t address, uint32_t value, uint32_t* out, ui
             m_nError = kErrTrapCommand;
             return ReportError();
     }
-    ok = ok && PokeWord(m_nSlotCommand, command) && WaitTrapReady(kPollsAccess);
+    ok = ok && PokeWord(m_nSlotCommand, command) && WaitCommand(kPollsAccess);
     if (ok && out != nullptr) {
         uint32_t word = 0;
         ok = PeekWord(m_nSlotAccessData, word);
@@ -133,9 +145,9 @@ bool CTargetLink::TrapAccess(uint32_t address, uint32_t value, uint32_t* out, ui
 }
 
 bool CTargetLink::ExitTrap() {
-    // Nothing was loaded in this run: there is no parameter block to command, and target
-    // address 0 must not receive a leave command.
-    if (!m_bTrapLoaded) return ReportError();
+    // No handler runs (none loaded, or GO or Reboot ended it): its parameter block is now
+    // another program's memory and must not receive a leave command.
+    if (!HandlerRunning()) return ReportError();
     PokeWord(m_trapVectors[2] + kSlotCommand, kTrapLeave);
     uint32_t& status = m_dcuSnapshot[(kDcuControl - kDcuBase) / 4];
     if (!ReadDcuStatus(status, kDcuTrapLeft)) SetErrorIfQuiet(m_nError, kErrTrapEnd);

@@ -8,9 +8,6 @@
 #include "config/Settings.h"
 
 bool g_cpuIdentified = false;
-bool g_trapRunning = false;
-bool g_flashTrapLoaded = false;
-bool g_eepromTrapLoaded = false;
 std::FILE* g_log = nullptr;
 
 namespace {

@@ -14,11 +14,9 @@
 
 struct DutProfile;
 
-// All false when the main window starts; they act only through which controls are enabled.
+// False when the main window starts; set by CPU ID, cleared by GO and Reboot. What runs on the
+// target is the link's to say (CTargetLink::Program).
 extern bool g_cpuIdentified;
-extern bool g_trapRunning;
-extern bool g_flashTrapLoaded;
-extern bool g_eepromTrapLoaded;
 
 // The operation log; null while it is not open (a missing or unwritable log is not an error).
 extern std::FILE* g_log;

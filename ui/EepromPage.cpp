@@ -89,12 +89,15 @@ void CEepromPage::EnableProfileControls(bool enable) {
         EnableWindow(id, enable);
 }
 
+bool CEepromPage::HandlerReady() {
+    return g_link.Program() == TargetProgram::Eeprom(true);
+}
+
 void CEepromPage::EnableControls() {
-    if (g_eepromTrapLoaded) {
-        for (int id : {kIdFile, kIdRead, kIdWrite, kIdErase}) EnableWindow(id, true);
-        EnableProfileControls(IsPersoProfile(CurrentProfile()));
-    }
-    if (g_trapRunning) EnableWindow(kIdLoadTrap, true);
+    const bool ready = HandlerReady();
+    for (int id : {kIdFile, kIdRead, kIdWrite, kIdErase}) EnableWindow(id, ready);
+    if (ready) EnableProfileControls(IsPersoProfile(CurrentProfile()));
+    EnableWindow(kIdLoadTrap, g_link.HandlerRunning());
     UpdateWindow();
 }
 
@@ -102,7 +105,7 @@ void CEepromPage::DisableControls() {
     for (int id : {kIdFile, kIdStart, kIdSize, kIdDevice, kIdPio, kIdScc, kIdRead, kIdWrite,
                    kIdErase, kIdCycles, kIdCycles2, kIdCycles3})
         EnableWindow(id, false);
-    EnableWindow(kIdLoadTrap, g_trapRunning);
+    EnableWindow(kIdLoadTrap, g_link.HandlerRunning());
     UpdateWindow();
 }
 
@@ -152,40 +155,45 @@ void CEepromPage::OnLoadTrap() {
     m_pObserver->ShowAddress("");
     g_link.SetProgressMode(0);
 
-    // A handler file that cannot be read is a failed load: whatever runs has no EEPROM code.
+    // Only the handler downloaded here is set up: whatever ran before has no EEPROM code. A
+    // handler file that cannot be read is a failed load.
     std::string imageError;
+    bool loaded = false;
     if (g_link.BeginSession()) {
         std::vector<uint8_t> image;
-        if (!BuildTrapImage({general, i2c}, image, imageError)) {
-            g_trapRunning = false;
-        } else if (g_link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0)) {
-            g_trapRunning = true;
-            m_pObserver->ShowAddress("Ok");
-            m_pObserver->EnableDutSelector(false);
-        } else {
-            g_trapRunning = false;
-            m_pObserver->ShowAddress(kError);
-            m_pObserver->EnableDutSelector(true);
+        if (BuildTrapImage({general, i2c}, image, imageError)) {
+            loaded = g_link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0,
+                                            TargetProgram::Eeprom());
+            m_pObserver->ShowAddress(loaded ? "Ok" : kError);
+            m_pObserver->EnableDutSelector(!loaded);
         }
         g_link.EndSession();
+    } else {
+        g_link.ReportError();
     }
 
-    if (g_trapRunning) {
-        g_link.SetupEeprom(p->m_nE2pScc, p->m_nE2pPio);
-        g_eepromTrapLoaded = true;
-        EnableControls();
+    if (loaded && g_link.SetupEeprom(p->m_nE2pScc, p->m_nE2pPio)) {
         ShowFields();
     } else {
-        DisableControls();
         m_pObserver->EnableCpuIdButton(true);
         if (!imageError.empty()) m_pObserver->ShowStatus(imageError);
         m_pObserver->ShowAddress(kError);
-        g_trapRunning = false;
-        g_eepromTrapLoaded = false;
     }
-    m_pObserver->EnableFlashPage(false);
-    m_pObserver->EnableExitButton(true);
+    // Each page offers what now runs: the FLASH page's operations have lost their handler.
+    m_pObserver->UnlockControls();
     LogPrintf("Load Trap Handler with EEPROM Management\n");
+}
+
+bool CEepromPage::RequireHandler() {
+    if (g_link.Require(TargetProgram::Eeprom(true))) return true;
+    ShowTransferResult(false);
+    return false;
+}
+
+void CEepromPage::ShowTransferResult(bool ok) {
+    if (ok) return;
+    g_link.ReportError();
+    m_pObserver->ShowAddress(kError);
 }
 
 bool CEepromPage::SizeAccepted(uint32_t size) {
@@ -203,10 +211,10 @@ void CEepromPage::OnRead() {
     m_pObserver->ShowStatus("Read EEPROM Data");
     m_pObserver->ShowAddress("");
     std::string path;
-    if (SizeAccepted(size) && AskFile(false, kFilter, "bin", m_strFile, path)) {
+    if (SizeAccepted(size) && RequireHandler() && AskFile(false, kFilter, "bin", m_strFile, path)) {
         ShowFields();
         std::vector<uint8_t> buffer(size, 0);  // what a failed read leaves unfilled stays zero
-        g_link.ReadEeprom(start, size, buffer.data());
+        ShowTransferResult(g_link.ReadEeprom(start, size, buffer.data()));
         if (const FileFault fault = WriteWholeFile(path, buffer.data(), buffer.size());
             fault != FileFault::None)
             ShowFileFault(*m_pObserver, fault, path, kError);
@@ -222,13 +230,14 @@ void CEepromPage::OnWrite() {
     m_pObserver->ShowStatus("Write EEPROM Data");
     m_pObserver->ShowAddress("");
     std::string path;
-    if (SizeAccepted(size) && AskFile(true, kFilter, "bin", m_strFile, path)) {
+    if (SizeAccepted(size) && RequireHandler() && AskFile(true, kFilter, "bin", m_strFile, path)) {
         ShowFields();
         std::vector<uint8_t> buffer;
         if (const FileFault fault = ReadFileHead(path, size, buffer); fault != FileFault::None)
             ShowFileFault(*m_pObserver, fault, path, kError);
         else
-            g_link.WriteEeprom(start, static_cast<uint32_t>(buffer.size()), buffer.data());
+            ShowTransferResult(
+                g_link.WriteEeprom(start, static_cast<uint32_t>(buffer.size()), buffer.data()));
     }
     m_pObserver->UnlockControls();
     LogPrintf("Writing Eeprom -->    From : %08X Length : %08X bytes\n", start, size);
@@ -241,11 +250,11 @@ void CEepromPage::OnErase() {
     m_pObserver->ShowStatus("Erase EEPROM Data");
     m_pObserver->ShowAddress("");
     ShowFields();
-    if (SizeAccepted(size) &&
+    if (SizeAccepted(size) && RequireHandler() &&
         GetUiHost().MessageBox(this, "Confirmation ?", "Effacement de lEEPROM",
                                kMbYesNo | kMbIconExclamation) == kIdYes) {
         const std::vector<uint8_t> blank(size, 0xFF);
-        g_link.WriteEeprom(start, size, blank.data());
+        ShowTransferResult(g_link.WriteEeprom(start, size, blank.data()));
         LogPrintf("Erasing Eeprom -->    From : %08X Length : %08X bytes\n", start, size);
     }
     m_pObserver->UnlockControls();

@@ -31,6 +31,10 @@ class CEepromPage : public CPage {
 
     // Takes the current profile's EEPROM values into the page.
     void ApplyProfile();
+    // The I2C handler runs on the target and has been set up.
+    static bool HandlerReady();
+    // READ, WRITE, ERASE and the file field while the handler is ready, LOAD TRAP while any
+    // trap handler runs.
     void EnableControls() override;
     void DisableControls() override;
 
@@ -49,6 +53,10 @@ class CEepromPage : public CPage {
 
     // False, with a status text, for a Size beyond kMaxEepromSize.
     bool SizeAccepted(uint32_t size);
+    // False (the link's 110 shown) unless the set-up I2C handler runs.
+    bool RequireHandler();
+    // A transfer the link refused or that failed: its text is shown, the result field says so.
+    void ShowTransferResult(bool ok);
 
     void OnLoadTrap();
     void OnRead();

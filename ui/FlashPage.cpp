@@ -138,19 +138,32 @@ void CFlashPage::SelectBank(int32_t index) {
     EnableWindow(kIdBase, perso);
 }
 
+TargetProgram CFlashPage::Handler(bool configured) const {
+    return TargetProgram::Flash(m_nBankIndex, static_cast<uint32_t>(m_nPageBusWidth), configured);
+}
+
+bool CFlashPage::HandlerReady() const {
+    return g_link.Program() == Handler(true);
+}
+
+bool CFlashPage::RequireHandler() {
+    if (g_link.Require(Handler(true))) return true;
+    g_link.ReportError();
+    return false;
+}
+
 void CFlashPage::EnableControls() {
-    if (g_flashTrapLoaded) {
-        for (int id : {kIdFile, kIdStart, kIdSize, kIdRead, kIdErase, kIdWrite, kIdVerify})
-            EnableWindow(id, true);
-    }
-    if (g_trapRunning) EnableWindow(kIdLoadTrap, true);
+    const bool ready = HandlerReady();
+    for (int id : {kIdFile, kIdStart, kIdSize, kIdRead, kIdErase, kIdWrite, kIdVerify})
+        EnableWindow(id, ready);
+    EnableWindow(kIdLoadTrap, g_link.HandlerRunning());
     UpdateWindow();
 }
 
 void CFlashPage::DisableControls() {
     for (int id : {kIdFile, kIdStart, kIdSize, kIdRead, kIdErase, kIdWrite, kIdVerify})
         EnableWindow(id, false);
-    EnableWindow(kIdLoadTrap, g_trapRunning);
+    EnableWindow(kIdLoadTrap, g_link.HandlerRunning());
     UpdateWindow();
 }
 
@@ -213,6 +226,8 @@ void CFlashPage::FetchFields(uint32_t& start, uint32_t& size) {
 void CFlashPage::OnBusCloseUp() {
     ReadBackControls();
     m_chip.m_nBusWidth = static_cast<uint32_t>(m_nPageBusWidth);
+    // The handler running drives the width it was loaded for.
+    EnableControls();
 }
 
 void CFlashPage::OnBankCloseUp() {
@@ -238,11 +253,9 @@ void CFlashPage::OnLoadTrap() {
 
     if (!g_link.ReadFlashId(m_chip.m_nBase, m_chip.m_nBusWidth, m_chip.m_nMakerId,
                             m_chip.m_nDeviceId, m_chip.m_commands)) {
-        DisableControls();
+        g_link.ReportError();  // a session that did not start says why
         obs.EnableCpuIdButton(true);
         obs.ShowAddress(kError);
-        g_trapRunning = false;
-        g_flashTrapLoaded = false;
     } else {
         if (DecodeIdentification()) {
             PrepareChipCommands();
@@ -250,8 +263,8 @@ void CFlashPage::OnLoadTrap() {
         }
         ShowFields();
     }
-    obs.EnableEepromPage(false);
-    obs.EnableExitButton(true);
+    // Each page offers what now runs: a new flash handler takes the EEPROM page's away.
+    obs.UnlockControls();
     LogPrintf(
         "Reading FLASH ID --> Manufacturer : %s (%04X) %d x Device : %s (%04X) Size : %08X "
         "bytes\n",
@@ -267,37 +280,34 @@ void CFlashPage::LoadFlashHandler() {
     obs.ShowStatus("Load Trap Handler with FLASH management");
     obs.ShowAddress("");
     g_link.SetProgressMode(0);
-    if (g_link.BeginSession()) {
-        // Without the flash part, or with nothing started, the parameters would reach a
-        // handler that cannot use them: the load has failed.
-        std::vector<uint8_t> image;
-        std::string error;
-        bool loaded = false;
-        if (!BuildTrapImage({generalPath, flashPath}, image, error)) {
-            obs.ShowStatus(error);
-            obs.ShowAddress(kError);
-        } else if (g_link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0)) {
-            g_trapRunning = true;
-            obs.ShowAddress(kOk);
-            obs.EnableDutSelector(false);
-            loaded = true;
-        } else {
-            g_trapRunning = false;
-            g_flashTrapLoaded = false;
-            DisableControls();
-            obs.ShowAddress(kError);
-            obs.EnableDutSelector(true);
-        }
-        g_link.EndSession();
-        if (!loaded) return;
+    // Without a download, without the flash part or with nothing started, the parameters
+    // would reach a handler that cannot use them: the load has failed.
+    if (!g_link.BeginSession()) {
+        g_link.ReportError();
+        obs.ShowAddress(kError);
+        return;
     }
+    std::vector<uint8_t> image;
+    std::string error;
+    bool loaded = false;
+    if (!BuildTrapImage({generalPath, flashPath}, image, error)) {
+        obs.ShowStatus(error);
+        obs.ShowAddress(kError);
+    } else {
+        loaded = g_link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0,
+                                        Handler(false));
+        obs.ShowAddress(loaded ? kOk : kError);
+        obs.EnableDutSelector(!loaded);
+    }
+    g_link.EndSession();
+    if (!loaded) return;
 
     if (!g_link.SetFlashParameters(static_cast<uint32_t>(m_nPageBusWidth), m_chip.m_nChipSize,
                                    m_chip.m_nIntel, m_chip.m_nTopBoot, m_chip.m_nWordMode,
-                                   m_chip.m_commands))
+                                   m_chip.m_commands)) {
+        obs.ShowAddress(kError);
         return;
-    g_flashTrapLoaded = true;
-    EnableControls();
+    }
     m_strStart = Hex8(m_chip.m_nBase);
     m_chip.m_nChipCount = m_nPageBusWidth == 32 ? 2 : 1;
     m_strSize = Hex8(m_chip.Capacity());
@@ -342,7 +352,7 @@ void CFlashPage::OnErase() {
     g_link.SetProgressMode(0);
     if (GetUiHost().MessageBox(this, "Confirmation ?", "Effacement de la FLASH",
                                kMbYesNo | kMbIconExclamation) == kIdYes) {
-        const bool ok = g_link.EraseFlash(m_chip.m_nBase);
+        const bool ok = RequireHandler() && g_link.EraseFlash(m_chip.m_nBase);
         LogPrintf("Erasing Flash -->    Base address %08X\n", m_chip.m_nBase);
         if (ok) {
             obs.ShowAddress(kOk);
@@ -374,7 +384,9 @@ void CFlashPage::OnWrite() {
         std::vector<uint8_t> data;
         if (ReadFileHead(path, m_chip.Capacity(), data) == FileFault::None) {
             const uint32_t n = static_cast<uint32_t>(data.size());
-            g_link.ProgramFlash(start, std::min(n, size), data.data());
+            // The last address shown is where programming stopped; the result says it failed.
+            if (!RequireHandler() || !g_link.ProgramFlash(start, std::min(n, size), data.data()))
+                obs.ShowAddress(kError);
         } else {
             ShowFileFault(obs, FileFault::CannotRead, path, kError);
         }

@@ -8,6 +8,8 @@
 #include "ui/FlashChip.h"
 #include "ui/Page.h"
 
+struct TargetProgram;
+
 class CFlashPage : public CPage {
   public:
     enum : int {
@@ -32,6 +34,10 @@ class CFlashPage : public CPage {
     // Makes bank `index` of the current profile the page's bank; an index outside the
     // profile changes nothing.
     void SelectBank(int32_t index);
+    // The flash handler downloaded for this bank and bus width runs with its parameters.
+    bool HandlerReady() const;
+    // READ, ERASE, WRITE, VERIFY and the file, start and size fields while the handler is
+    // ready, LOAD TRAP while any trap handler runs.
     void EnableControls() override;
     void DisableControls() override;
 
@@ -74,6 +80,10 @@ class CFlashPage : public CPage {
     void ReadBackControls();
     // LOAD TRAP steps 7 to 9: download general + flash handler, then the parameters.
     void LoadFlashHandler();
+    // The flash handler of the selected bank and bus width, with or without its parameters.
+    TargetProgram Handler(bool configured) const;
+    // False (the link's 110 shown) unless HandlerReady.
+    bool RequireHandler();
     // An existing image file, its name shown in the File field.
     bool AskImageFile(std::string& path);
     bool CompareFlash(uint32_t start, uint32_t length, uint32_t chunkSize,

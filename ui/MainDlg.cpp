@@ -65,9 +65,6 @@ bool CMainDlg::OnInitDialog() {
     SetCurSel(kIdDut, static_cast<int>(g_currentDut));
     ApplyDutProfile();
 
-    g_eepromTrapLoaded = false;
-    g_flashTrapLoaded = false;
-    g_trapRunning = false;
     g_cpuIdentified = false;
 
     OpenLog();  // a log that cannot be opened only means no log lines
@@ -210,8 +207,12 @@ void CMainDlg::LockControls() {
     UpdateWindow();
 }
 
-void CMainDlg::UnlockControls() {
+void CMainDlg::OfferWhatRuns() {
     for (CPage* page : m_tab.m_pages) page->EnableControls();
+}
+
+void CMainDlg::UnlockControls() {
+    OfferWhatRuns();
     EnableWindow(kIdExit, true);
     UpdateWindow();
 }

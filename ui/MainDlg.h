@@ -82,4 +82,6 @@ class CMainDlg : public CDialog, public ILinkObserver {
     // The link's message lines, pushed to the window, then pending input delivered.
     void Refresh();
     void LoadTrapHandlerFile();
+    // Every page enables what the program now running on the target allows.
+    void OfferWhatRuns();
 };

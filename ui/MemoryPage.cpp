@@ -16,6 +16,7 @@ namespace {
 
 const char kFilter[] = "Rom File (*.rom)|*.rom|Binary File (*.bin)|*.bin||";
 const char kError[] = "*** Error ***";
+const char kLinkError[] = "!!! Error !!!";
 
 uint32_t LittleEndian(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -73,7 +74,13 @@ void CMemoryPage::EnableControls() {
         return;
     }
     for (int id : {kIdFile, kIdStart, kIdSize, kIdRead, kIdWrite, kIdLoad}) EnableWindow(id, true);
+    if (!g_link.HandlerRunning()) EnableWindow(kIdGo, false);
     UpdateWindow();
+}
+
+void CMemoryPage::ShowTransferError() {
+    g_link.ReportError();
+    m_pObserver->ShowAddress(kLinkError);
 }
 
 bool CMemoryPage::OnCommand(int id, UiEvent event) {
@@ -109,7 +116,7 @@ void CMemoryPage::OnRead() {
         // Bytes a failed read leaves unfilled go to the file as zeros.
         std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size]());
         if (buffer) {
-            g_link.ReadMemory(start, size, buffer.get());
+            if (!g_link.ReadMemory(start, size, buffer.get())) ShowTransferError();
             if (const FileFault fault = WriteWholeFile(path, buffer.get(), size);
                 fault != FileFault::None)
                 ShowFileFault(*m_pObserver, fault, path, kError);
@@ -131,9 +138,10 @@ void CMemoryPage::OnWrite() {
         ShowFields();
         std::vector<uint8_t> data;
         const FileFault fault = ReadFileHead(path, size, data);
-        if (fault == FileFault::None)
-            g_link.WriteMemory(start, static_cast<uint32_t>(data.size()), data.data());
-        else if (fault != FileFault::NoMemory)  // no memory: nothing is sent, nothing said
+        if (fault == FileFault::None) {
+            if (!g_link.WriteMemory(start, static_cast<uint32_t>(data.size()), data.data()))
+                ShowTransferError();
+        } else if (fault != FileFault::NoMemory)  // no memory: nothing is sent, nothing said
             ShowFileFault(*m_pObserver, fault, path, kError);
     }
     m_pObserver->UnlockControls();
@@ -184,15 +192,16 @@ void CMemoryPage::LoadImage(const std::string& path) {
         return;
     }
     const bool written = g_link.WriteMemory(address, imageLength, image.data());
-    LogPrintf("Load Memory -->      From : %08X Length : %08X bytes\n", address, imageLength);
-    // GO into an image that did not arrive whole would run whatever the SDRAM held.
-    if (written) EnableWindow(kIdGo, true);
+    if (!written) ShowTransferError();
+    LogPrintf("Load Memory -->      From : %08X Length : %08X bytes%s\n", address, imageLength,
+              written ? "" : " Ko");
+    // GO into an image that did not arrive whole would run whatever the SDRAM held; GO goes
+    // through the trap handler, so without one running it is not offered.
+    if (written && g_link.HandlerRunning()) EnableWindow(kIdGo, true);
 }
 
 void CMemoryPage::OnGo() {
     g_cpuIdentified = false;
-    g_flashTrapLoaded = false;
-    g_trapRunning = false;
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
     m_pObserver->LockControls();
@@ -202,6 +211,8 @@ void CMemoryPage::OnGo() {
     const uint32_t entry = start + size - 2;  // the image's last two bytes
     const bool ok = g_link.Go(entry);
     LogPrintf("Instruction -->      Go from SDRAM\n");
+    // The pages stay disabled; LOAD TRAP now follows what runs after the jump.
+    m_pObserver->LockControls();
     m_pObserver->EnableCpuIdButton(true);
     m_pObserver->EnableLoadButton(false);
     m_pObserver->EnableExitButton(true);

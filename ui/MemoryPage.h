@@ -30,7 +30,7 @@ class CMemoryPage : public CPage {
     CMemoryPage() : CPage(kIddMemory) {}
 
     // Enables the fields, READ, WRITE and LOAD once a processor is identified (GO keeps its
-    // state); otherwise the same as DisableControls.
+    // state while a trap handler runs to carry it out); otherwise the same as DisableControls.
     void EnableControls() override;
     void DisableControls() override;
 
@@ -44,6 +44,8 @@ class CMemoryPage : public CPage {
     void FetchFields(uint32_t& start, uint32_t& size) override;
 
     void LoadImage(const std::string& path);
+    // A transfer that failed: the link's error text and the result field say so.
+    void ShowTransferError();
 
     void OnRead();
     void OnWrite();

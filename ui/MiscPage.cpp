@@ -13,7 +13,7 @@ void CMiscPage::DisableControls() {
 }
 
 void CMiscPage::EnableControls() {
-    if (!g_trapRunning) {
+    if (!g_link.HandlerRunning()) {
         DisableControls();
         return;
     }
@@ -72,14 +72,14 @@ void CMiscPage::OnProcId() {
 
 void CMiscPage::OnReboot() {
     g_cpuIdentified = false;
-    g_flashTrapLoaded = false;
-    g_trapRunning = false;
     m_pObserver->LockControls();
     m_pObserver->ShowStatus("Instruction Reboot");
     m_pObserver->ShowAddress("");
     g_link.SetProgressMode(0);
     const bool ok = g_link.Reboot();
     LogPrintf("Instruction -->      Reboot\n");
+    // The pages stay disabled; LOAD TRAP now follows what runs after the reboot.
+    m_pObserver->LockControls();
     m_pObserver->EnableCpuIdButton(true);
     m_pObserver->EnableLoadButton(false);
     m_pObserver->EnableExitButton(true);

@@ -56,8 +56,6 @@ void CMainDlg::OnLoadTrap() {
     g_link.SetProgressMode(0);
     if (!g_link.BeginSession()) return;
 
-    g_flashTrapLoaded = false;
-    g_eepromTrapLoaded = false;
     LoadTrapHandlerFile();
     g_link.EndSession();
 
@@ -78,17 +76,9 @@ void CMainDlg::LoadTrapHandlerFile() {
         ShowAddress("!!! Error !!!");
         return;
     }
-    if (g_link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0)) {
-        g_trapRunning = true;
-        m_tab.m_flashPage.DisableControls();
-        m_tab.m_eepromPage.DisableControls();
-        m_tab.m_miscPage.EnableControls();
-        ShowAddress("Ok");
-    } else {
-        g_trapRunning = false;
-        m_tab.m_flashPage.DisableControls();
-        m_tab.m_eepromPage.DisableControls();
-        m_tab.m_miscPage.DisableControls();
-        ShowAddress("!!! Error !!!");
-    }
+    const bool loaded = g_link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0,
+                                               TargetProgram::General());
+    // The device pages lose their handler either way; MISC. and GO follow the load.
+    OfferWhatRuns();
+    ShowAddress(loaded ? "Ok" : "!!! Error !!!");
 }

@@ -175,7 +175,7 @@ TEST_F(GuiMainWindow, FlashWriteAndVerifyWithTheProgressMovingAndTheWindowLocked
     EXPECT_EQ(bar->value(), 0);  // empty again once the transfer has ended
     EXPECT_FALSE(dlg.IsEnded());
     EXPECT_TRUE(Main()->isVisible());
-    EXPECT_TRUE(g_flashTrapLoaded) << "LOAD ran inside the transfer";
+    EXPECT_TRUE(dlg.m_tab.m_flashPage.HandlerReady()) << "LOAD ran inside the transfer";
     EXPECT_EQ(Text(dlg, CMainDlg::kIdStatus), "Write FLASH Data");
     EXPECT_EQ(Text(flash, 1038), "image.rom");
     // The chosen folder is the current folder now.

@@ -35,40 +35,35 @@ std::vector<uint8_t> HandlerImage(const std::vector<std::string>& files) {
     return image;
 }
 
-bool LoadImage(CTargetLink& link, const std::vector<uint8_t>& image) {
+bool LoadImage(CTargetLink& link, const std::vector<uint8_t>& image, const TargetProgram& what) {
     if (!link.BeginSession()) return false;
-    const bool ok = link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0);
+    const bool ok =
+        link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0, what);
     link.EndSession();
     return ok;
 }
 
-LineMap ReversedLines(uint32_t width) {
-    LineMap map(width);
-    for (uint32_t i = 0; i < width; ++i) map[i] = static_cast<int>(width - 1 - i);
-    return map;
-}
+namespace {
 
-uint32_t PrepareForBus(uint32_t value, uint32_t width, bool wordMode, const LineMap& map) {
+// A command word on a straight-wired bus of this width.
+uint32_t PrepareForBus(uint32_t value, uint32_t width, bool wordMode) {
     if (width == 8) value &= 0xFF;
     if (width == 16) value &= 0xFFFF;
     if (wordMode) value &= 0x00FF00FF;
-    if (map.empty()) return value;
-    uint32_t out = 0;
-    for (uint32_t i = 0; i < width && i < map.size(); ++i) {
-        if ((value >> i) & 1) out |= 1u << (map[i] & 31);
-    }
-    return out;
+    return value;
 }
 
-FlashCommandSet IdCommands(uint32_t width, const LineMap& map) {
+}  // namespace
+
+FlashCommandSet IdCommands(uint32_t width) {
     FlashCommandSet cmd;
     const uint32_t raw[5] = {0xAAAAAAAA, 0x55555555, 0x90909090, 0xF0F0F0F0, 0xFFFFFFFF};
-    for (int i = 0; i < 5; ++i) cmd[i] = PrepareForBus(raw[i], width, false, map);
+    for (int i = 0; i < 5; ++i) cmd[i] = PrepareForBus(raw[i], width, false);
     return cmd;
 }
 
-FlashCommandSet ChipCommands(uint32_t width, bool intel, bool wordMode, const LineMap& map) {
-    FlashCommandSet cmd = IdCommands(width, map);
+FlashCommandSet ChipCommands(uint32_t width, bool intel, bool wordMode) {
+    FlashCommandSet cmd = IdCommands(width);
     const uint32_t amd[11] = {0xAAAAAAAA, 0x55555555, 0,          0xF0F0F0F0, 0,         0xA0A0A0A0,
                               0x80808080, 0x10101010, 0x50505050, 0x80808080, 0x20202020};
     const uint32_t intelWords[11] = {0xAAAAAAAA, 0x55555555, 0,          0xFFFFFFFF,
@@ -76,7 +71,7 @@ FlashCommandSet ChipCommands(uint32_t width, bool intel, bool wordMode, const Li
                                      0x50505050, 0x80808080, 0x38383838};
     const uint32_t* words = intel ? intelWords : amd;
     for (int i : {0, 1, 3, 5, 6, 7, 8, 9, 10}) {
-        cmd[i] = PrepareForBus(words[i], width, wordMode, map);
+        cmd[i] = PrepareForBus(words[i], width, wordMode);
     }
     return cmd;
 }

@@ -30,15 +30,13 @@ bool HandlersAvailable();
 // The named files concatenated and padded with blanks to a multiple of 4; empty when a
 // file cannot be read.
 std::vector<uint8_t> HandlerImage(const std::vector<std::string>& files);
-// Downloads the image in a session of its own, as the pages do.
-bool LoadImage(CTargetLink& link, const std::vector<uint8_t>& image);
+// Downloads the image, named as `what`, in a session of its own, as the pages do.
+bool LoadImage(CTargetLink& link, const std::vector<uint8_t>& image,
+               const TargetProgram& what = TargetProgram::General());
 
-// Bus line i carries chip data bit map[i]; an empty map is the identity.
-using LineMap = std::vector<int>;
-LineMap ReversedLines(uint32_t width);
-uint32_t PrepareForBus(uint32_t value, uint32_t width, bool wordMode, const LineMap& map);
-// Identification words 0-4, and the whole chip set for an AMD or Intel chip.
-FlashCommandSet IdCommands(uint32_t width, const LineMap& map = {});
-FlashCommandSet ChipCommands(uint32_t width, bool intel, bool wordMode, const LineMap& map = {});
+// Identification words 0-4, and the whole chip set for an AMD or Intel chip, on a
+// straight-wired bus of this width.
+FlashCommandSet IdCommands(uint32_t width);
+FlashCommandSet ChipCommands(uint32_t width, bool intel, bool wordMode);
 
 }  // namespace test

@@ -32,15 +32,6 @@ class MainWindow : public test::PagesWindow {
         return {{"cpuid", cpuid}, {"load", load}, {"progress", progress},
                 {"lpt", lpt},     {"dut", dut},   {"fin", fin}};
     }
-    // Enabled operations of each page: FLASH READ, EEPROM READ, MEMORY READ, MISC MemStart,
-    // and FLASH LOAD TRAP.
-    std::vector<bool> Pages() {
-        return {dlg.m_tab.m_flashPage.IsWindowEnabled(1007),
-                dlg.m_tab.m_eepromPage.IsWindowEnabled(1007),
-                dlg.m_tab.m_memoryPage.IsWindowEnabled(1007),
-                dlg.m_tab.m_miscPage.IsWindowEnabled(1026),
-                dlg.m_tab.m_flashPage.IsWindowEnabled(1044)};
-    }
     void HandlerFile(const std::vector<uint8_t>& bytes) {
         fs::create_directories(tmp / "TrapHandlers");
         WriteBytes(tmp / "TrapHandlers" / "TrapHandler.bin", bytes);
@@ -53,11 +44,10 @@ class MainWindow : public test::PagesWindow {
 
 TEST_F(MainWindow, StartUpOnTheVirtualBoard) {
     Board();
-    g_cpuIdentified = g_trapRunning = g_flashTrapLoaded = g_eepromTrapLoaded = true;
+    g_cpuIdentified = true;
     Create();
     EXPECT_EQ(MainState(), State(true, false, false, true, true, true));
-    EXPECT_EQ(Pages(), (std::vector<bool>{false, false, false, false, false}));
-    EXPECT_FALSE(g_cpuIdentified || g_trapRunning || g_flashTrapLoaded || g_eepromTrapLoaded);
+    EXPECT_FALSE(g_cpuIdentified || g_link.HandlerRunning());
     EXPECT_EQ(dlg.GetDlgItemText(1016), "Load Service Port Talk and Init JTAG");
     EXPECT_EQ(dlg.GetDlgItemText(1020), "Ok");
     EXPECT_EQ(dlg.GetCount(1033), static_cast<int>(g_settings.m_duts.size()));
@@ -96,7 +86,6 @@ TEST_F(MainWindow, CpuIdOfAKnownProcessorThenLoad) {
     EXPECT_EQ(dlg.GetDlgItemText(1001), "3D4C9041");
     EXPECT_EQ(dlg.GetDlgItemText(1020), "Ok");
     EXPECT_EQ(MainState(), State(false, true, true, false, true, true));
-    EXPECT_EQ(Pages(), (std::vector<bool>{false, false, true, false, false}));
     EXPECT_TRUE(g_cpuIdentified);
     EXPECT_NE(LogText().find("Reading CPU ID -->   Processor STi-5508 Rev 3 (3D4C9041)\n"),
               std::string::npos);
@@ -111,8 +100,7 @@ TEST_F(MainWindow, CpuIdOfAKnownProcessorThenLoad) {
     ASSERT_TRUE(dlg.Press(1022));
     EXPECT_EQ(dlg.GetDlgItemText(1016), "Load Trap Handler without FLASH management");
     EXPECT_EQ(dlg.GetDlgItemText(1020), "Ok");
-    EXPECT_TRUE(g_trapRunning);
-    EXPECT_EQ(Pages(), (std::vector<bool>{false, false, true, true, true}));
+    EXPECT_EQ(g_link.Program(), TargetProgram::General());
     EXPECT_EQ(dlg.GetDlgItemText(1035), Hex8(g_settings.m_duts[0].m_nTrapIptr));
     EXPECT_EQ(dlg.GetDlgItemText(1024), Hex8(g_settings.m_duts[0].m_nTrapWptr));
     EXPECT_EQ(dlg.GetDlgItemText(1023), Hex8(g_link.m_dcuSnapshot[0]));
@@ -131,11 +119,9 @@ TEST_F(MainWindow, CpuIdWithNoTargetAndLoadWithoutASession) {
     EXPECT_FALSE(g_cpuIdentified);
     EXPECT_NE(LogText().find("Processor Erreur ou Inconnu (FFFFFFFF)"), std::string::npos);
 
-    g_trapRunning = true;
     dlg.OnLoadTrap();  // no session: the status stays, nothing else changes
     EXPECT_EQ(dlg.GetDlgItemText(1016), "Load Trap Handler without FLASH management");
     EXPECT_EQ(dlg.GetDlgItemText(1020), "");
-    EXPECT_TRUE(g_trapRunning);
     EXPECT_EQ(dlg.GetDlgItemText(1035), "");
 }
 
@@ -164,14 +150,14 @@ TEST_F(MainWindow, AMissingOrOversizedHandlerIsAnErrorNamingTheFile) {
     ASSERT_TRUE(dlg.Press(1022));
     EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
     EXPECT_NE(dlg.GetDlgItemText(1016).find("TrapHandler.bin"), std::string::npos);
-    EXPECT_FALSE(g_trapRunning);
+    EXPECT_FALSE(g_link.HandlerRunning());
     EXPECT_FALSE(dlg.m_tab.m_miscPage.IsWindowEnabled(1026));
 
     HandlerFile(std::vector<uint8_t>(kMaxTrapImage + 1, 0x11));
     ASSERT_TRUE(dlg.Press(1022));
     EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
     EXPECT_NE(dlg.GetDlgItemText(1016).find("too large"), std::string::npos);
-    EXPECT_FALSE(g_trapRunning);
+    EXPECT_FALSE(g_link.HandlerRunning());
     EXPECT_TRUE(CheckTrapImageSize(kMaxTrapImage));
 }
 
