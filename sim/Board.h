@@ -23,7 +23,8 @@ namespace sim {
 struct Options : LinkKnobs, CpuKnobs {
     std::string dir;  // where flash, EEPROM and RAM contents persist ("" = none)
     enum class Tdo { Live, StuckHigh, StuckLow } tdo = Tdo::Live;  // no-target knobs
-    uint64_t unplugAfter = 0;  // the cable comes off after this many clocks (0: never)
+    // The cable comes off after this many clocks (0: never); 0 at run time puts it back.
+    uint64_t unplugAfter = 0;
     uint64_t clockNs = 4000;   // simulated time per JTAG clock
 
     // Devices; fixed when the board is built (the fault knobs also at run time).
