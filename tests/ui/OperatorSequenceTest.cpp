@@ -260,7 +260,7 @@ class OperatorSequences : public test::PagesWindow {
         g_settings.m_devices.at(0).m_nAlgorithm = bench.intel ? 1 : 0;
         g_settings.m_workDir = handlers_;
         g_settings.m_nFlashNum = g_settings.m_nTabNum = 0;
-        trap_ = p;
+        profile_ = p;
         own_ = test::Pattern(16, static_cast<uint8_t>(bench.seed));
         board_->WriteBytes(kVectors, own_.data(), own_.size());
         window_ = std::make_unique<CMainDlg>();
@@ -514,28 +514,28 @@ class OperatorSequences : public test::PagesWindow {
                               {{eepromOp ? s.start : 0, eepromOp ? s.start + s.size : 0}}))
             return fail("the EEPROM changed outside its WRITE or ERASE", Hex8(*at));
         eeprom_.swap(eeprom);
-        std::vector<Range> free;
+        std::vector<Range> allowed;
         if (before.running || after.running || s.act == Act::Load || s.act == Act::FlashLoadTrap ||
             s.act == Act::EepromLoadTrap) {
-            free = {{kVectors, kVectors + 16},
-                    {trap_.m_nTrapData, trap_.m_nTrapData + trap_.m_nTrapSize},
-                    {trap_.m_nTrapIptr, trap_.m_nTrapIptr + 0x400},
-                    {trap_.m_nTrapWptr, trap_.m_nTrapWptr + 0x100}};
+            allowed = {{kVectors, kVectors + 16},
+                       {profile_.m_nTrapData, profile_.m_nTrapData + profile_.m_nTrapSize},
+                       {profile_.m_nTrapIptr, profile_.m_nTrapIptr + 0x400},
+                       {profile_.m_nTrapWptr, profile_.m_nTrapWptr + 0x100}};
         }
-        if (s.act == Act::Fin) free.push_back({kVectors, kVectors + 16});
-        if (s.act == Act::MemWrite) free.push_back({s.start, s.start + count});
-        if (s.act == Act::MemLoad && s.yes) free.push_back({s.start, s.start + s.length});
+        if (s.act == Act::Fin) allowed.push_back({kVectors, kVectors + 16});
+        if (s.act == Act::MemWrite) allowed.push_back({s.start, s.start + count});
+        if (s.act == Act::MemLoad && s.yes) allowed.push_back({s.start, s.start + s.length});
         MemoryNow(iram, sdram);
-        if (auto at = Differs(iram_, iram, kIram, free))
+        if (auto at = Differs(iram_, iram, kIram, allowed))
             return fail("target RAM changed outside MEMORY WRITE and LOAD", Hex8(*at));
-        if (auto at = Differs(sdram_, sdram, kSdram, free))
+        if (auto at = Differs(sdram_, sdram, kSdram, allowed))
             return fail("SDRAM changed outside MEMORY WRITE and LOAD", Hex8(*at));
         iram_.swap(iram);
         sdram_.swap(sdram);
 
         // --- A success shown is one the board did; on a healthy link it happens ---
         const uint32_t width = open ? PageWidth() : 0;
-        const uint32_t params = trap_.m_nTrapWptr;
+        const uint32_t params = profile_.m_nTrapWptr;
         const bool flashHandler = after.device && after.device->kind == sim::TrapPart::kFlash &&
                                   after.device->busWidth == width &&
                                   board_->ReadWord(params + kSlotBusWidth) == width;
@@ -718,7 +718,7 @@ class OperatorSequences : public test::PagesWindow {
     }
 
     Bench bench_;
-    DutProfile trap_{};
+    DutProfile profile_{};
     sim::Board* board_ = nullptr;
     std::unique_ptr<CMemoryUiHost> host_;
     std::unique_ptr<CMainDlg> window_;
