@@ -220,24 +220,6 @@ TEST_F(TrapBoardTest, AccessRefusedWhenNotInTrapModeOrWithAnUnknownCommand) {
               std::vector<std::string>{"ShowStatus(Erreur Trap non initialis\xC3\xA9)"});
 }
 
-TEST_F(TrapBoardTest, CloseLeavesTrapModeAndPutsTheVectorsBack) {
-    ASSERT_TRUE(Open());
-    PlantVectors();
-    ASSERT_TRUE(LoadGeneral());
-    link.Close();
-    EXPECT_EQ(Backdoor(kTrapVectorAddr, 16), PlantedVectors());
-    EXPECT_EQ(board().ReadWord(kDcuControl) & kDcuTrapLeft, kDcuTrapLeft);
-    EXPECT_TRUE(observer.calls.empty());
-
-    // Nothing loaded in this run: nothing to leave, nothing shown, vectors untouched.
-    ASSERT_TRUE(Open());
-    PlantVectors();
-    board().WriteWord(0, 0x55AA55AA);
-    link.Close();
-    EXPECT_EQ(Backdoor(kTrapVectorAddr, 16), PlantedVectors());
-    EXPECT_TRUE(observer.calls.empty());
-}
-
 TEST_F(TrapBoardTest, CommandThatNeverCompletesLeavesTheTimeOutPendingAndTheHandlerUntrusted) {
     ASSERT_TRUE(Open());
     ASSERT_TRUE(LoadGeneral());
