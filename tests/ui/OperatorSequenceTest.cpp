@@ -699,7 +699,20 @@ class OperatorSequences : public test::PagesWindow {
                 break;
         }
         if (expected && !ok) return fail("a healthy link refused or failed the step");
-        if (s.FileMissing() && ok) return fail("an operation without its file shown done");
+        if ((pulled_ || s.FileMissing()) && ok)
+            return fail("a step shown done without the cable or without its file");
+        // What was tried and did not go through says so; only LOAD without a session and an
+        // unknown chip leave the result field empty.
+        const bool tried = s.act <= Act::Reboot && s.act != Act::FlashBank &&
+                           s.act != Act::FlashBus && (s.yes || s.act != Act::FlashErase) &&
+                           (s.yes || s.act != Act::EepromErase) &&
+                           (s.act != Act::CpuId || !identified);
+        const bool quiet =
+            (s.act == Act::Load && pulled_) ||
+            (s.act == Act::FlashLoadTrap && (Flash().GetDlgItemText(F::kIdMaker) == "Inconnu" ||
+                                             Flash().GetDlgItemText(F::kIdDevice) == "Inconnu"));
+        if (tried && !ok && !quiet && result.find("Error") == std::string::npos)
+            return fail("a step that did not go through does not say so");
         if (log && LogText().substr(logged) != *log)
             return fail("the log line does not say what was done", LogText().substr(logged));
 
