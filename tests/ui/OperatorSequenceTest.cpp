@@ -4,8 +4,10 @@
 // files gone, an erase that fails), ending with Fin. After every step the board is held
 // against what the window claimed:
 //  - the flash changes only under ERASE or WRITE, the EEPROM only under its WRITE or ERASE,
-//    memory only under MEMORY WRITE or LOAD (the handler's image, vectors, buffer and
-//    parameter block excepted while a handler runs or is being loaded), each within its range;
+//    memory (the 64 KiB on-chip RAM and the first 128 KiB of SDRAM, where MEMORY WRITE and
+//    LOAD aim) only under MEMORY WRITE or LOAD, each within its range; the handler's image,
+//    trap vectors, data buffer and parameter block may change only while a handler runs or is
+//    being loaded (after GO or Reboot they are another program's memory), the vectors at Fin;
 //  - a success shown (Ok, an address, a value) is one the board did, and on a healthy link
 //    what can succeed does; the log line says what was done;
 //  - what the window offers runs on the board: device operations only with the matching
