@@ -248,7 +248,7 @@ TEST_F(TrapBoardTest, FlashIdentificationWidth12ActsAs16AndFailureKeepsOldCodes)
     EXPECT_EQ(maker, 0x20u);
     EXPECT_EQ(device, 0xD7u);
 
-    ASSERT_TRUE(link.Reboot());  // out of trap mode: every access now fails with 110
+    board().mutable_options().readyPolls = 1000;  // a step that never completes
     maker = 0x1111;
     device = 0x2222;
     EXPECT_FALSE(link.ReadFlashId(kFlashBase, 16, maker, device, test::IdCommands(16)));

@@ -718,6 +718,15 @@ class OperatorSequences : public test::PagesWindow {
         if (log && LogText().substr(logged) != *log)
             return fail("the log line does not say what was done", LogText().substr(logged));
 
+        // An operation ends with every page offering what the link says runs.
+        const bool unlocks = s.act == Act::FlashLoadTrap || s.act == Act::EepromLoadTrap ||
+                             (s.act >= Act::FlashRead && s.act <= Act::MemLoad) ||
+                             s.act == Act::MemStart || s.act == Act::ProcId;
+        if (unlocks && (Misc().IsWindowEnabled(X::kIdMemStart) != g_link.HandlerRunning() ||
+                        Flash().IsWindowEnabled(F::kIdErase) != Flash().HandlerReady() ||
+                        Eeprom().IsWindowEnabled(E::kIdRead) != CEepromPage::HandlerReady()))
+            return fail("the window does not offer what the link says runs");
+
         // --- What the window offers runs on the board ---
         if (Misc().IsWindowEnabled(X::kIdMemStart) && !after.running)
             return fail("MISC. offered with no handler running");
