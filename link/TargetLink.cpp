@@ -5,17 +5,12 @@
 #include <thread>
 
 #include "link/LinkErrors.h"
+#include "port/Cable.h"
 #include "port/PortTalk.h"
 
-namespace {
+namespace cable = port::cable;
 
-// Adapter wiring on the data register; TDO comes back on status bit 4.
-constexpr uint8_t kTms = 0x01;
-constexpr uint8_t kTck = 0x02;
-constexpr uint8_t kTdi = 0x04;
-constexpr uint8_t kTrst = 0x08;
-constexpr uint8_t kReset = 0x10;  // nRESET, always released
-constexpr uint8_t kTdoStatus = 0x10;
+namespace {
 
 void RealSleep(uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -36,12 +31,14 @@ CTargetLink::~CTargetLink() {
 }
 
 int CTargetLink::ClockTap(int tms, int tdi) {
-    const int tdo = (inportb(StatusPort()) & kTdoStatus) != 0 ? 1 : 0;
+    const int tdo = (inportb(StatusPort()) & cable::kTdo) != 0 ? 1 : 0;
     m_nTdoHistory = ((m_nTdoHistory << 1) | static_cast<uint32_t>(tdo)) & 3;
-    const uint8_t data = static_cast<uint8_t>((tms != 0 ? kTms : 0) | (tdi != 0 ? kTdi : 0) |
-                                              (m_bTrstHigh != 0 ? kTrst : 0) | kReset);
+    // nRESET stays released: the link never resets the target system.
+    const uint8_t data =
+        static_cast<uint8_t>((tms != 0 ? cable::kTms : 0) | (tdi != 0 ? cable::kTdi : 0) |
+                             (m_bTrstHigh != 0 ? cable::kNTrst : 0) | cable::kNReset);
     outportb(DataPort(), data);
-    outportb(DataPort(), static_cast<uint8_t>(data | kTck));
+    outportb(DataPort(), static_cast<uint8_t>(data | cable::kTck));
     outportb(DataPort(), data);
     return tdo;
 }
@@ -152,7 +149,7 @@ void CTargetLink::Close() {
     m_program = {};
     m_bTrstHigh = 0;
     ClockTap(0, 0);
-    outportb(DataPort(), kReset);
+    outportb(DataPort(), cable::kNReset);  // TAP held in reset, target running
     if (m_pTrace != nullptr) {
         std::fclose(m_pTrace);
         m_pTrace = nullptr;

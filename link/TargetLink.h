@@ -8,6 +8,7 @@
 
 #include "link/FlashCommandSet.h"
 #include "link/LinkObserver.h"
+#include "port/Cable.h"
 
 // Fixed DCU and target addresses.
 constexpr uint32_t kDcuBase = 0x3000;
@@ -209,8 +210,12 @@ class CTargetLink {
     uint8_t m_savedVectors[kTrapVectorBytes] = {};
 
   private:
-    uint16_t DataPort() const { return static_cast<uint16_t>(m_nPort); }
-    uint16_t StatusPort() const { return static_cast<uint16_t>(m_nPort + 1); }
+    uint16_t DataPort() const {
+        return static_cast<uint16_t>(m_nPort + port::cable::kDataRegister);
+    }
+    uint16_t StatusPort() const {
+        return static_cast<uint16_t>(m_nPort + port::cable::kStatusRegister);
+    }
     void EnterLinkRegister();
 
     // One peek or poke message of n bytes (a multiple of 4, 4..256). moved counts the data

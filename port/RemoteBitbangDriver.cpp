@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "port/Cable.h"
+
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -41,10 +43,6 @@ std::string Why(uint32_t error) {
     return std::string("failed: ") + std::strerror(static_cast<int>(error));
 #endif
 }
-
-// Data register bits of the cable.
-constexpr uint8_t kTms = 0x01, kTck = 0x02, kTdi = 0x04, kNTrst = 0x08, kNReset = 0x10;
-constexpr uint8_t kStatusTdo = 0x10;
 
 class RealNet final : public INetOs {
   public:
@@ -158,12 +156,14 @@ class RemoteBitbangDevice final : public RegisterPortDevice<RemoteBitbangDevice>
     bool Access(bool write, uint16_t address, uint8_t& value) {
         if (broken_) return false;
         const unsigned reg = address & 3u;
-        if (write) return reg == 0 ? WriteData(value) : true;  // only the data register is wired
+        if (write) {  // only the data register is wired
+            return reg == cable::kDataRegister ? WriteData(value) : true;
+        }
         switch (reg) {
-            case 0:
+            case cable::kDataRegister:
                 value = data_;
                 return true;
-            case 1:
+            case cable::kStatusRegister:
                 return ReadStatus(value);
             default:
                 value = 0;
@@ -174,16 +174,17 @@ class RemoteBitbangDevice final : public RegisterPortDevice<RemoteBitbangDevice>
   private:
     bool WriteData(uint8_t value) {
         // 'r'..'u': TRST asserted in bit 1, SRST in bit 0; both lines are active low here.
-        const char reset = static_cast<char>('r' + (((value & kNTrst) == 0) ? 2 : 0) +
-                                             (((value & kNReset) == 0) ? 1 : 0));
+        const char reset = static_cast<char>('r' + (((value & cable::kNTrst) == 0) ? 2 : 0) +
+                                             (((value & cable::kNReset) == 0) ? 1 : 0));
         if (reset != lastReset_) {
             if (!Put(reset)) return false;
             lastReset_ = reset;
         }
         data_ = value;
         // '0'..'7': TCK in bit 2, TMS in bit 1, TDI in bit 0.
-        return Put(static_cast<char>('0' + ((value & kTck) ? 4 : 0) + ((value & kTms) ? 2 : 0) +
-                                     ((value & kTdi) ? 1 : 0)));
+        return Put(static_cast<char>('0' + ((value & cable::kTck) ? 4 : 0) +
+                                     ((value & cable::kTms) ? 2 : 0) +
+                                     ((value & cable::kTdi) ? 1 : 0)));
     }
 
     bool ReadStatus(uint8_t& status) {
@@ -200,7 +201,7 @@ class RemoteBitbangDevice final : public RegisterPortDevice<RemoteBitbangDevice>
                       " to a TDO read (expected '0' or '1'): is it a remote_bitbang server?";
             return false;
         }
-        status = answer == '1' ? kStatusTdo : 0;
+        status = answer == '1' ? cable::kTdo : 0;
         return true;
     }
 

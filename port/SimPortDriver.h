@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "port/Cable.h"
 #include "port/PortDevice.h"
 #include "sim/Board.h"
 
@@ -32,10 +33,12 @@ class SimPortDevice final : public RegisterPortDevice<SimPortDevice> {
     bool Access(bool write, uint16_t address, uint8_t& value) {
         const unsigned reg = address & 3u;
         if (write) {
-            if (reg == 0) board_.WriteData(value);
+            if (reg == cable::kDataRegister) board_.WriteData(value);
             return true;  // writes to other registers have no effect on the board
         }
-        value = reg == 0 ? board_.ReadData() : reg == 1 ? board_.ReadStatus() : 0;
+        value = reg == cable::kDataRegister     ? board_.ReadData()
+                : reg == cable::kStatusRegister ? board_.ReadStatus()
+                                                : 0;
         return true;
     }
 

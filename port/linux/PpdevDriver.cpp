@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "port/Cable.h"
+
 namespace port {
 
 namespace {
@@ -80,13 +82,13 @@ class PpdevDevice final : public RegisterPortDevice<PpdevDevice> {
 
         unsigned long request = 0;
         switch (address & 3u) {
-            case 0:
+            case cable::kDataRegister:
                 request = write ? PPWDATA : PPRDATA;
                 break;
-            case 1:
+            case cable::kStatusRegister:
                 request = write ? 0 : PPRSTATUS;
                 break;  // the status register is read-only
-            case 2:
+            case cable::kControlRegister:
                 request = write ? PPWCONTROL : PPRCONTROL;
                 break;
             default:
