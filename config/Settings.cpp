@@ -17,6 +17,7 @@
 #endif
 
 #include "config/IniFile.h"
+#include "config/PrintfFormat.h"
 
 using config::CIniFile;
 
@@ -39,12 +40,7 @@ constexpr uint32_t kDefaultEmi[16] = {0x0000, 0x0000, 0x0000, 0x0000, 0x2F91, 0x
                                       0x50E0, 0x0001, 0x07F1, 0x4E50, 0x0000, 0x0000,
                                       0x06D1, 0x4000, 0x4005, 0x0000};
 
-#ifdef __MINGW32__
-#define TAPWRIGHT_PRINTF_FORMAT gnu_printf  // MinGW's plain printf checking is the MS flavour
-#else
-#define TAPWRIGHT_PRINTF_FORMAT printf
-#endif
-__attribute__((format(TAPWRIGHT_PRINTF_FORMAT, 1, 2))) std::string Fmt(const char* format, ...) {
+TAPWRIGHT_PRINTF(1, 2) std::string Fmt(const char* format, ...) {
     char buf[256];
     va_list args;
     va_start(args, format);
@@ -117,6 +113,71 @@ class RowScanner {
     std::string_view m_text;
     std::size_t m_pos = 0;
 };
+
+// One field of a table row. A hexadecimal number or a keyword goes into `number`, a name into
+// `name`; a keyword row sets `number` to `ifKeyword` for that exact word (case-sensitive) and
+// to the opposite for any other.
+template <class Entry>
+struct RowField {
+    const char* what;  // named in the warning when a row ends before it
+    uint32_t Entry::*number = nullptr;
+    char (Entry::*name)[32] = nullptr;
+    const char* keyword = nullptr;
+    uint32_t ifKeyword = 0;
+};
+
+const RowField<ProcessorEntry> kProcessorFields[] = {
+    {.what = "hexadecimal id", .number = &ProcessorEntry::m_nId},
+    {.what = "name", .name = &ProcessorEntry::m_szName},
+};
+const RowField<FlashMakerEntry> kMakerFields[] = {
+    {.what = "hexadecimal id", .number = &FlashMakerEntry::m_nId},
+    {.what = "name", .name = &FlashMakerEntry::m_szName},
+};
+const RowField<FlashDeviceEntry> kDeviceFields[] = {
+    {.what = "hexadecimal id", .number = &FlashDeviceEntry::m_nId},
+    {.what = "name", .name = &FlashDeviceEntry::m_szName},
+    {.what = "mode word",
+     .number = &FlashDeviceEntry::m_nWordMode,
+     .keyword = "BYTEMODE",
+     .ifKeyword = 0},
+    {.what = "hexadecimal size", .number = &FlashDeviceEntry::m_nSize},
+    {.what = "algorithm word",
+     .number = &FlashDeviceEntry::m_nAlgorithm,
+     .keyword = "INTEL",
+     .ifKeyword = 1},
+    {.what = "boot word",
+     .number = &FlashDeviceEntry::m_nTopBoot,
+     .keyword = "BOTTOM",
+     .ifKeyword = 0},
+};
+
+// Scans `text` into `e` field by field, as sscanf would with the table's format. Returns what
+// the first field the row lacks is (that field and the ones after it keep their values), or
+// null. A word longer than its field is cut; `onCut` hears of it with the field's limit.
+template <class Entry, std::size_t N, class OnCut>
+const char* ScanRow(std::string_view text, const RowField<Entry> (&fields)[N], Entry& e,
+                    OnCut&& onCut) {
+    RowScanner scan(text);
+    for (const RowField<Entry>& f : fields) {
+        if (f.number != nullptr && f.keyword == nullptr) {
+            if (!scan.Hex(e.*f.number)) return f.what;
+            continue;
+        }
+        std::string_view word;
+        if (!scan.Word(word)) return f.what;
+        const std::size_t max = f.name != nullptr ? kNameBuf - 1 : kKeywordMax;
+        if (word.size() > max) {
+            onCut(word, max);
+            word = word.substr(0, max);
+        }
+        if (f.name != nullptr)
+            CopyName(e.*f.name, word);
+        else
+            e.*f.number = word == f.keyword ? f.ifKeyword : !f.ifKeyword;
+    }
+    return nullptr;
+}
 
 std::string JoinPath(const std::string& dir, const char* name) {
     std::string path = dir;
@@ -329,128 +390,38 @@ void CSettings::LoadProfile(const CIniFile& ini, uint32_t index, DutProfile& dut
 }
 
 void CSettings::LoadTables(const CIniFile& ini) {
-    auto rowCount = [&](const char* section) {
-        uint32_t n = ini.GetInt(section, "NB", 1);
-        if (n > kMaxCount) {
-            Warn(Fmt("[%s] NB", section), Fmt("%u rows is too many; using %u", n, kMaxCount));
-            n = kMaxCount;
+    // Every table is read by the same loop: its default row, also the source of any field a
+    // row leaves out, then NUM0 ... NUM(NB-1), each scanned by the table's own fields.
+    auto loadTable = [&]<class Entry, std::size_t N>(const char* section, const char* defaultRow,
+                                                     const RowField<Entry>(&fields)[N],
+                                                     std::vector<Entry>& rows) {
+        Entry def{};
+        ScanRow(defaultRow, fields, def, [](std::string_view, std::size_t) {});
+        uint32_t count = ini.GetInt(section, "NB", 1);
+        if (count > kMaxCount) {
+            Warn(Fmt("[%s] NB", section), Fmt("%u rows is too many; using %u", count, kMaxCount));
+            count = kMaxCount;
         }
-        return n;
+        rows.assign(count, def);
+        for (uint32_t i = 0; i < count; ++i) {
+            const std::string where = Fmt("[%s] NUM%u", section, i);
+            bool cut = false;
+            const std::string text =
+                ini.GetString(section, Fmt("NUM%u", i), defaultRow, kPathBuf, &cut);
+            if (cut) Warn(where, "longer than 131 characters; cut");
+            const char* missing =
+                ScanRow(text, fields, rows[i], [&](std::string_view word, std::size_t max) {
+                    Warn(where, Fmt("\"%.*s...\" is longer than %zu characters; cut",
+                                    static_cast<int>(max), word.data(), max));
+                });
+            if (missing != nullptr)
+                Warn(where, Fmt("no %s; the default row's values stand in from there", missing));
+        }
+        return count;
     };
-    auto rowText = [&](const char* section, uint32_t i, const char* def) {
-        bool cut = false;
-        std::string text = ini.GetString(section, Fmt("NUM%u", i), def, kPathBuf, &cut);
-        if (cut) Warn(Fmt("[%s] NUM%u", section, i), "longer than 131 characters; cut");
-        return text;
-    };
-    auto warnMissing = [&](const char* section, uint32_t i, const char* field) {
-        Warn(Fmt("[%s] NUM%u", section, i),
-             Fmt("no %s; the default row's values stand in from there", field));
-    };
-    auto readWord = [&](RowScanner& scan, const char* section, uint32_t i, std::size_t max,
-                        std::string& out) {
-        std::string_view word;
-        if (!scan.Word(word)) return false;
-        if (word.size() > max) {
-            word = word.substr(0, max);
-            Warn(Fmt("[%s] NUM%u", section, i),
-                 Fmt("\"%.*s...\" is longer than %zu characters; cut", static_cast<int>(max),
-                     word.data(), max));
-        }
-        out.assign(word);
-        return true;
-    };
-
-    // Each table's default row, also the source of any field a row leaves out.
-    ProcessorEntry defProc{};
-    {
-        RowScanner scan(kDefaultProcRow);
-        std::string_view name;
-        scan.Hex(defProc.m_nId);
-        scan.Word(name);
-        CopyName(defProc.m_szName, name);
-    }
-    m_nProcCount = rowCount("PROC_ST");
-    m_procs.assign(m_nProcCount, defProc);
-    for (uint32_t i = 0; i < m_nProcCount; ++i) {
-        std::string text = rowText("PROC_ST", i, kDefaultProcRow);
-        RowScanner scan(text);
-        ProcessorEntry& e = m_procs[i];
-        std::string name;
-        if (!scan.Hex(e.m_nId)) {
-            warnMissing("PROC_ST", i, "hexadecimal id");
-            continue;
-        }
-        if (!readWord(scan, "PROC_ST", i, kNameBuf - 1, name)) {
-            warnMissing("PROC_ST", i, "name");
-            continue;
-        }
-        CopyName(e.m_szName, name);
-    }
-
-    FlashMakerEntry defMaker{};
-    {
-        RowScanner scan(kDefaultMakerRow);
-        std::string_view name;
-        scan.Hex(defMaker.m_nId);
-        scan.Word(name);
-        CopyName(defMaker.m_szName, name);
-    }
-    m_nMakerCount = rowCount("FLASH_MAN");
-    m_makers.assign(m_nMakerCount, defMaker);
-    for (uint32_t i = 0; i < m_nMakerCount; ++i) {
-        std::string text = rowText("FLASH_MAN", i, kDefaultMakerRow);
-        RowScanner scan(text);
-        FlashMakerEntry& e = m_makers[i];
-        std::string name;
-        if (!scan.Hex(e.m_nId)) {
-            warnMissing("FLASH_MAN", i, "hexadecimal id");
-            continue;
-        }
-        if (!readWord(scan, "FLASH_MAN", i, kNameBuf - 1, name)) {
-            warnMissing("FLASH_MAN", i, "name");
-            continue;
-        }
-        CopyName(e.m_szName, name);
-    }
-
-    const FlashDeviceEntry defDevice{0x00D7, "29W800T", 1, 0x00100000, 0, 1};
-    m_nDeviceCount = rowCount("FLASH_DEV");
-    m_devices.assign(m_nDeviceCount, defDevice);
-    for (uint32_t i = 0; i < m_nDeviceCount; ++i) {
-        std::string text = rowText("FLASH_DEV", i, kDefaultDeviceRow);
-        RowScanner scan(text);
-        FlashDeviceEntry& e = m_devices[i];
-        std::string word;
-        if (!scan.Hex(e.m_nId)) {
-            warnMissing("FLASH_DEV", i, "hexadecimal id");
-            continue;
-        }
-        if (!readWord(scan, "FLASH_DEV", i, kNameBuf - 1, word)) {
-            warnMissing("FLASH_DEV", i, "name");
-            continue;
-        }
-        CopyName(e.m_szName, word);
-        if (!readWord(scan, "FLASH_DEV", i, kKeywordMax, word)) {
-            warnMissing("FLASH_DEV", i, "mode word");
-            continue;
-        }
-        e.m_nWordMode = word == "BYTEMODE" ? 0 : 1;
-        if (!scan.Hex(e.m_nSize)) {
-            warnMissing("FLASH_DEV", i, "hexadecimal size");
-            continue;
-        }
-        if (!readWord(scan, "FLASH_DEV", i, kKeywordMax, word)) {
-            warnMissing("FLASH_DEV", i, "algorithm word");
-            continue;
-        }
-        e.m_nAlgorithm = word == "INTEL" ? 1 : 0;
-        if (!readWord(scan, "FLASH_DEV", i, kKeywordMax, word)) {
-            warnMissing("FLASH_DEV", i, "boot word");
-            continue;
-        }
-        e.m_nTopBoot = word == "BOTTOM" ? 0 : 1;
-    }
+    m_nProcCount = loadTable("PROC_ST", kDefaultProcRow, kProcessorFields, m_procs);
+    m_nMakerCount = loadTable("FLASH_MAN", kDefaultMakerRow, kMakerFields, m_makers);
+    m_nDeviceCount = loadTable("FLASH_DEV", kDefaultDeviceRow, kDeviceFields, m_devices);
 }
 
 bool CSettings::Save() {

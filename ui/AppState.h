@@ -6,11 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#ifdef __MINGW32__
-#define TAPWRIGHT_UI_PRINTF gnu_printf  // MinGW's plain printf checking is the MS flavour
-#else
-#define TAPWRIGHT_UI_PRINTF printf
-#endif
+#include "config/PrintfFormat.h"
 
 struct DutProfile;
 
@@ -21,7 +17,7 @@ extern bool g_cpuIdentified;
 // The operation log; null while it is not open (a missing or unwritable log is not an error).
 extern std::FILE* g_log;
 // Appends to the log and flushes, so a crash or power cut loses nothing; no-op when closed.
-__attribute__((format(TAPWRIGHT_UI_PRINTF, 1, 2))) void LogPrintf(const char* format, ...);
+TAPWRIGHT_PRINTF(1, 2) void LogPrintf(const char* format, ...);
 // Where OpenLog writes: the GUI empties "log.txt" on every start; the command line appends
 // (a production line keeps its history).
 void SetLogTarget(const std::string& path, bool append);
