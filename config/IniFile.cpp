@@ -82,7 +82,7 @@ uint32_t ParseProfileInt(std::string_view text) {
     return negative ? 0u - value : value;
 }
 
-void CIniFile::Parse(std::string_view text) {
+void IniFile::Parse(std::string_view text) {
     m_lines.clear();
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -107,7 +107,7 @@ void CIniFile::Parse(std::string_view text) {
     Reindex();
 }
 
-bool CIniFile::Load(const std::string& path) {
+bool IniFile::Load(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         Parse({});
@@ -119,7 +119,7 @@ bool CIniFile::Load(const std::string& path) {
     return true;
 }
 
-void CIniFile::Reindex() {
+void IniFile::Reindex() {
     m_sections.clear();
     m_sectionIndex.clear();
     for (std::size_t i = 0; i < m_lines.size(); ++i) {
@@ -136,7 +136,7 @@ void CIniFile::Reindex() {
     }
 }
 
-const std::string* CIniFile::FindValueText(std::string_view section, std::string_view key) const {
+const std::string* IniFile::FindValueText(std::string_view section, std::string_view key) const {
     auto s = m_sectionIndex.find(Lower(section));
     if (s == m_sectionIndex.end()) return nullptr;
     const Section& sec = m_sections[s->second];
@@ -145,8 +145,8 @@ const std::string* CIniFile::FindValueText(std::string_view section, std::string
     return &m_lines[k->second].text;
 }
 
-std::string CIniFile::GetString(std::string_view section, std::string_view key,
-                                std::string_view def, std::size_t bufSize, bool* truncated) const {
+std::string IniFile::GetString(std::string_view section, std::string_view key, std::string_view def,
+                               std::size_t bufSize, bool* truncated) const {
     std::string_view value = def;
     if (const std::string* line = FindValueText(section, key)) {
         value = Trim(std::string_view(*line).substr(line->find('=') + 1));
@@ -160,16 +160,16 @@ std::string CIniFile::GetString(std::string_view section, std::string_view key,
     return std::string(value);
 }
 
-uint32_t CIniFile::GetInt(std::string_view section, std::string_view key, uint32_t def) const {
+uint32_t IniFile::GetInt(std::string_view section, std::string_view key, uint32_t def) const {
     std::string text = GetString(section, key, "", 4096);
     return text.empty() ? def : ParseProfileInt(text);
 }
 
-bool CIniFile::HasKey(std::string_view section, std::string_view key) const {
+bool IniFile::HasKey(std::string_view section, std::string_view key) const {
     return FindValueText(section, key) != nullptr;
 }
 
-std::string CIniFile::NewLineEnding() const {
+std::string IniFile::NewLineEnding() const {
     for (const Line& line : m_lines)
         if (!line.eol.empty()) return line.eol;
 #ifdef _WIN32
@@ -179,7 +179,7 @@ std::string CIniFile::NewLineEnding() const {
 #endif
 }
 
-void CIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
     // A line break inside a value would start a line of its own on the next read.
     value = value.substr(0, value.find_first_of("\r\n"));
     auto s = m_sectionIndex.find(Lower(section));
@@ -228,13 +228,13 @@ void CIniFile::WriteString(std::string_view section, std::string_view key, std::
     Reindex();
 }
 
-std::string CIniFile::Text() const {
+std::string IniFile::Text() const {
     std::string out;
     for (const Line& line : m_lines) out.append(line.text).append(line.eol);
     return out;
 }
 
-bool CIniFile::SaveAtomic(const std::string& path, std::string& error) const {
+bool IniFile::SaveAtomic(const std::string& path, std::string& error) const {
     const std::string temp = path + ".tmp";
     const std::string text = Text();
     std::FILE* f = std::fopen(temp.c_str(), "wb");

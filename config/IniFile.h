@@ -16,9 +16,9 @@ namespace config {
 // So "12abc" gives 12, "0x" and "abc" give 0, "-1" gives 0xFFFFFFFF.
 uint32_t ParseProfileInt(std::string_view text);
 
-class CIniFile {
+class IniFile {
   public:
-    CIniFile() = default;
+    IniFile() = default;
 
     // Replaces the content with `text`. Both CRLF and LF lines are read.
     void Parse(std::string_view text);

@@ -19,7 +19,7 @@
 #include "config/IniFile.h"
 #include "config/PrintfFormat.h"
 
-using config::CIniFile;
+using config::IniFile;
 
 namespace {
 
@@ -243,7 +243,7 @@ void CSettings::Load(const std::string& workingDir) {
     m_workDir = workingDir;
     m_iniPath = JoinPath(m_workDir, kFileName);
 
-    CIniFile ini;
+    IniFile ini;
     m_bFileMissing = !ini.Load(m_iniPath);
 
     auto readString = [&](const char* section, const std::string& key, const char* def,
@@ -293,7 +293,7 @@ void CSettings::Load(const std::string& workingDir) {
     LoadTables(ini);
 }
 
-void CSettings::LoadProfile(const CIniFile& ini, uint32_t index, DutProfile& dut) {
+void CSettings::LoadProfile(const IniFile& ini, uint32_t index, DutProfile& dut) {
     const std::string section = Fmt("DUT%u", index);
     auto where = [&](const std::string& key) { return "[" + section + "] " + key; };
     auto readName = [&](char(&dst)[32], const std::string& key, const char* def) {
@@ -389,7 +389,7 @@ void CSettings::LoadProfile(const CIniFile& ini, uint32_t index, DutProfile& dut
             dut.m_emi[b * 4 + w] = readInt(Fmt("EMI_Bank%d_%d", b, w), kDefaultEmi[b * 4 + w]);
 }
 
-void CSettings::LoadTables(const CIniFile& ini) {
+void CSettings::LoadTables(const IniFile& ini) {
     // Every table is read by the same loop: its default row, also the source of any field a
     // row leaves out, then NUM0 ... NUM(NB-1), each scanned by the table's own fields.
     auto loadTable = [&]<class Entry, std::size_t N>(const char* section, const char* defaultRow,
@@ -430,7 +430,7 @@ bool CSettings::Save() {
 
 bool CSettings::Save(uint32_t currentDut) {
     // The file as it is now, so edits made while the program ran are kept.
-    CIniFile ini;
+    IniFile ini;
     std::error_code ec;
     const bool exists = std::filesystem::exists(m_iniPath, ec);
     if (!ini.Load(m_iniPath) && exists) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 namespace config {
-class CIniFile;
+class IniFile;
 }
 
 // One flash region of a profile.
@@ -115,8 +115,8 @@ class CSettings {
 
   private:
     void Load(const std::string& workingDir);
-    void LoadProfile(const config::CIniFile& ini, uint32_t index, DutProfile& dut);
-    void LoadTables(const config::CIniFile& ini);
+    void LoadProfile(const config::IniFile& ini, uint32_t index, DutProfile& dut);
+    void LoadTables(const config::IniFile& ini);
     void Warn(const std::string& where, const std::string& what) const;
 
     std::string m_iniPath;

@@ -6,7 +6,7 @@
 
 #include "tests/config/ConfigTestUtil.h"
 
-using config::CIniFile;
+using config::IniFile;
 using config::ParseProfileInt;
 
 TEST(ParseProfileInt, ReadsLikeThePlatformFunction) {
@@ -27,7 +27,7 @@ TEST(ParseProfileInt, ReadsLikeThePlatformFunction) {
 }
 
 TEST(IniFileRead, SectionsKeysAndValues) {
-    CIniFile ini;
+    IniFile ini;
     ini.Parse(
         "orphan=1\n"
         "[Memory]\n"
@@ -51,7 +51,7 @@ TEST(IniFileRead, SectionsKeysAndValues) {
 }
 
 TEST(IniFileRead, CrlfAndCutToBuffer) {
-    CIniFile ini;
+    IniFile ini;
     ini.Parse("[A]\r\nName= 0123456789abcdef\r\nLast=3");
     bool cut = false;
     EXPECT_EQ(ini.GetString("A", "Name", "", 11, &cut), "0123456789");
@@ -63,7 +63,7 @@ TEST(IniFileRead, CrlfAndCutToBuffer) {
 }
 
 TEST(IniFileWrite, ReplacesInPlaceAndKeepsEverythingElse) {
-    CIniFile ini;
+    IniFile ini;
     const std::string text =
         "; header comment\n"
         "[S]\n"
@@ -88,14 +88,14 @@ TEST(IniFileWrite, ReplacesInPlaceAndKeepsEverythingElse) {
 }
 
 TEST(IniFileWrite, KeepsTheFilesLineEnding) {
-    CIniFile ini;
+    IniFile ini;
     ini.Parse("[S]\r\nA=1\r\n[T]\r\nB=2");
     ini.WriteString("S", "C", " 3");
     ini.WriteString("T", "D", " 4");
     ini.WriteString("V", "E", " 5");
     EXPECT_EQ(ini.Text(), "[S]\r\nA=1\r\nC= 3\r\n[T]\r\nB=2\r\nD= 4\r\n[V]\r\nE= 5\r\n");
 
-    CIniFile empty;
+    IniFile empty;
     empty.Parse("");
     empty.WriteString("S", "K", " v");
     EXPECT_EQ(empty.GetString("S", "K", "", 32), "v");
@@ -105,7 +105,7 @@ using IniFileSave = TempDirTest;
 
 TEST_F(IniFileSave, ReplacesTheFileAndLeavesNoTemporary) {
     Write("[S]\nA=1\n");
-    CIniFile ini;
+    IniFile ini;
     ASSERT_TRUE(ini.Load(File()));
     ini.WriteString("S", "A", " 2");
     std::string error;
@@ -118,7 +118,7 @@ TEST_F(IniFileSave, FailureLeavesTheOldFile) {
     Write("[S]\nA=1\n");
     // A directory where the temporary file must go makes the write fail, even for root.
     std::filesystem::create_directory(File("Tapwright.ini.tmp"));
-    CIniFile ini;
+    IniFile ini;
     ASSERT_TRUE(ini.Load(File()));
     ini.WriteString("S", "A", " 2");
     std::string error;
@@ -128,7 +128,7 @@ TEST_F(IniFileSave, FailureLeavesTheOldFile) {
 }
 
 TEST_F(IniFileSave, LoadOfAMissingFileFails) {
-    CIniFile ini;
+    IniFile ini;
     EXPECT_FALSE(ini.Load(File()));
     EXPECT_EQ(ini.Text(), "");
 }

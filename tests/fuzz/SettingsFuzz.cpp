@@ -56,15 +56,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
 
     // Every byte of a file nobody wrote to comes back unchanged.
-    config::CIniFile ini;
+    config::IniFile ini;
     ini.Parse(text);
     Check(ini.Text() == text);
     ini.WriteString("SETTINGS", "LPT_NUM", " 2");
     ini.WriteString("MEMORY", "File", " x.bin");
     ini.WriteString("SETTINGS", "TAB_NUM", " 3");
-    config::CIniFile reread;
+    config::IniFile reread;
     reread.Parse(ini.Text());
-    for (const config::CIniFile* f : {&ini, &reread}) {
+    for (const config::IniFile* f : {&ini, &reread}) {
         Check(f->GetInt("settings", "lpt_num", 9) == 2);
         Check(f->GetInt("SETTINGS", "TAB_NUM", 9) == 3);
         Check(f->GetString("Memory", "FILE", "", 32) == "x.bin");
