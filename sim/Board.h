@@ -25,7 +25,7 @@ struct Options : LinkKnobs, CpuKnobs {
     enum class Tdo { Live, StuckHigh, StuckLow } tdo = Tdo::Live;  // no-target knobs
     // The cable comes off after this many clocks (0: never); 0 at run time puts it back.
     uint64_t unplugAfter = 0;
-    uint64_t clockNs = 4000;   // simulated time per JTAG clock
+    uint64_t clockNs = 4000;  // simulated time per JTAG clock
 
     // Devices; fixed when the board is built (the fault knobs also at run time).
     unsigned flashWidth = 16;
@@ -104,8 +104,8 @@ class Board {
     uint32_t ReadWord(uint32_t addr) const;
     void WriteWord(uint32_t addr, uint32_t value);
     // Unmapped bytes touched through the DCU link since construction.
-    uint64_t UnmappedReads() const { return memory_.unmappedReads(); }
-    uint64_t UnmappedWrites() const { return memory_.unmappedWrites(); }
+    uint64_t UnmappedReads() const { return memory_.unmapped_reads(); }
+    uint64_t UnmappedWrites() const { return memory_.unmapped_writes(); }
     // Rising TCK edges seen.
     uint64_t Clocks() const { return clocks_; }
     bool Unplugged() const { return options_.unplugAfter != 0 && clocks_ >= options_.unplugAfter; }

@@ -12,7 +12,6 @@ void DcuLink::Rising(bool tdi) {
         case 1:
             if (!tdi) {  // acknowledge packet
                 rxPos_ = 0;
-                ++acksReceived_;
                 awaitingAck_ = false;
                 return;
             }
@@ -28,11 +27,9 @@ void DcuLink::Rising(bool tdi) {
         case 10:
             rxPos_ = 0;
             if (tdi) {  // no stop bit: the byte is dropped, and its acknowledge if not yet out
-                ++framingErrors_;
                 ackTimerOn_ = false;
                 return;
             }
-            ++bytesReceived_;
             OnByte(rxData_);
             return;
         default:
@@ -57,10 +54,7 @@ bool DcuLink::Falling() {
     if (txLeft_ > 0) {
         out = (txShift_ & 1) != 0;
         txShift_ >>= 1;
-        if (--txLeft_ == 0 && inflight_ >= 0) {
-            inflight_ = -1;
-            ++bytesSent_;
-        }
+        if (--txLeft_ == 0) inflight_ = -1;
     }
     if (knobs_.noise > 0.0 && Noise()) out = !out;
     return out;
@@ -69,7 +63,6 @@ bool DcuLink::Falling() {
 void DcuLink::StartPacket() {
     if (acksQueued_ > 0) {
         --acksQueued_;
-        ++acksSent_;
         txShift_ = 0b01;
         txLeft_ = 2;
         return;
@@ -118,10 +111,7 @@ void DcuLink::Reset() {
 void DcuLink::OnByte(uint8_t byte) {
     switch (msg_) {
         case Msg::Header:
-            if ((byte & 3) > 1) {  // neither peek nor poke: not a request
-                ++badMessages_;
-                return;
-            }
+            if ((byte & 3) > 1) return;  // neither peek nor poke: not a request
             header_ = byte;
             length_ = (byte & 0xFC) == 0 ? 256 : (byte & 0xFC);
             address_ = 0;

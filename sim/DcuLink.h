@@ -58,15 +58,8 @@ class DcuLink {
     // System reset: framing and message state both start over.
     void Reset();
 
-    // Counters for tests.
-    uint64_t bytesReceived() const { return bytesReceived_; }
-    uint64_t bytesSent() const { return bytesSent_; }
-    uint64_t acksSent() const { return acksSent_; }
-    uint64_t acksReceived() const { return acksReceived_; }
-    uint64_t framingErrors() const { return framingErrors_; }
-    uint64_t badMessages() const { return badMessages_; }
     // Reply bytes not yet sent whole.
-    int pendingReply() const { return replyLen_ - replyPos_ + (inflight_ >= 0 ? 1 : 0); }
+    int pending_reply() const { return replyLen_ - replyPos_ + (inflight_ >= 0 ? 1 : 0); }
 
   private:
     void OnByte(uint8_t byte);
@@ -106,9 +99,6 @@ class DcuLink {
     uint64_t rng_ = 0;
     uint64_t rngSeed_ = 0;
     bool rngSeeded_ = false;
-
-    uint64_t bytesReceived_ = 0, bytesSent_ = 0, acksSent_ = 0, acksReceived_ = 0;
-    uint64_t framingErrors_ = 0, badMessages_ = 0;
 };
 
 }  // namespace sim

@@ -8,7 +8,7 @@ namespace sim {
 std::string FlashBus::Validate(const FlashBusOptions& o) {
     if (o.width != 8 && o.width != 16 && o.width != 32)
         return "flash bus width must be 8, 16 or 32";
-    if (std::string error = FlashChip::Validate(o.chip); !error.empty()) return error;
+    if (std::string error = NorFlash::Validate(o.chip); !error.empty()) return error;
     uint32_t seen = 0;
     for (unsigned i = 0; i < o.width; ++i) {
         const unsigned bit = o.wiring[i];
@@ -35,7 +35,7 @@ FlashBus::FlashBus(const FlashBusOptions& options) : options_(options) {
     }
     busBytes_ = options_.width / 8;
     laneMask_ = options_.width == 32 ? 0xFFFFFFFFu : (1u << options_.width) - 1;
-    chips_.assign(options_.width == 32 ? 2 : 1, FlashChip(options_.chip));
+    chips_.assign(options_.width == 32 ? 2 : 1, NorFlash(options_.chip));
     size_ = chips_[0].units() * busBytes_;
     identity_ = true;
     for (unsigned i = 0; i < options_.width; ++i) identity_ = identity_ && options_.wiring[i] == i;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/FlashChip.h"
+#include "sim/NorFlash.h"
 
 namespace sim {
 
@@ -28,8 +28,8 @@ struct FlashBusOptions {
     uint32_t base = 0x7FF00000;
     unsigned width = 16;  // bus width in bits: 8, 16 or 32
     DataWiring wiring =
-        IdentityWiring();   // entries for lines below `width` must permute 0..width-1
-    FlashChipOptions chip;  // both chips of a 32-bit bank are alike
+        IdentityWiring();  // entries for lines below `width` must permute 0..width-1
+    NorFlashOptions chip;  // both chips of a 32-bit bank are alike
 };
 
 class FlashBus {
@@ -61,8 +61,8 @@ class FlashBus {
     void PokeBytes(uint32_t addr, const uint8_t* in, size_t n);
 
     unsigned chip_count() const { return static_cast<unsigned>(chips_.size()); }
-    FlashChip& chip(unsigned i) { return chips_.at(i); }
-    const FlashChip& chip(unsigned i) const { return chips_.at(i); }
+    NorFlash& chip(unsigned i) { return chips_.at(i); }
+    const NorFlash& chip(unsigned i) const { return chips_.at(i); }
 
     // The wiring in both directions.
     uint32_t ToChips(uint32_t busValue) const;
@@ -77,7 +77,7 @@ class FlashBus {
     uint32_t Gather(uint32_t addr, unsigned width, UnitRead&& read) const;
 
     FlashBusOptions options_;
-    std::vector<FlashChip> chips_;
+    std::vector<NorFlash> chips_;
     uint32_t size_ = 0;
     uint32_t busBytes_ = 2;
     uint32_t laneMask_ = 0xFFFF;

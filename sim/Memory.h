@@ -47,8 +47,8 @@ class Memory {
     void BusRead(uint32_t addr, uint8_t* out, size_t n);
     void BusWrite(uint32_t addr, const uint8_t* in, size_t n);
 
-    uint64_t unmappedReads() const { return unmappedReads_; }
-    uint64_t unmappedWrites() const { return unmappedWrites_; }
+    uint64_t unmapped_reads() const { return unmappedReads_; }
+    uint64_t unmapped_writes() const { return unmappedWrites_; }
 
     // The processor side of the DCU. Until a CPU model sets onControl, the status word is a
     // plain register that control writes leave alone.

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "sim/TrapImage.h"
+#include "sim/StandInHandlers.h"
 
 namespace sim {
 

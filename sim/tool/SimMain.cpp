@@ -8,7 +8,7 @@
 
 #include "sim/Board.h"
 #include "sim/RemoteBitbang.h"
-#include "sim/TrapImage.h"
+#include "sim/StandInHandlers.h"
 
 namespace {
 

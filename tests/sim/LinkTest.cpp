@@ -114,7 +114,7 @@ TEST_F(Link, ReplyWaitsForTheHostsAcknowledge) {
     for (int v : tdo) ones += v;
     const int headerOnes = 2 + __builtin_popcount(0x06);
     EXPECT_EQ(ones, headerOnes);
-    EXPECT_EQ(board->link().pendingReply(), 4);
+    EXPECT_EQ(board->link().pending_reply(), 4);
     // A bare acknowledge (1, 0) releases the next byte.
     host->Clock(0, 1), host->Clock(0, 0);
     uint8_t b;
@@ -219,10 +219,10 @@ TEST_F(Link, SessionStartDrainsAnAbandonedReply) {
     uint8_t h;
     ASSERT_TRUE(host->ReceiveByte(h));
     host->EndSession();  // reply abandoned mid-way
-    EXPECT_EQ(board->link().pendingReply(), 16);
+    EXPECT_EQ(board->link().pending_reply(), 16);
     ASSERT_TRUE(host->BeginSession());
     EXPECT_EQ(host->drained(), 16);
-    EXPECT_EQ(board->link().pendingReply(), 0);
+    EXPECT_EQ(board->link().pending_reply(), 0);
     std::vector<uint8_t> back;
     board->WriteWord(0xC0000000, 0x12345678);
     ASSERT_TRUE(host->Peek(0xC0000000, 4, back));
@@ -265,7 +265,7 @@ TEST_F(Link, BadStopBitResyncKeepsThePlaceInTheReply) {
         rest.push_back(b);
     }
     EXPECT_EQ(rest, Bytes({0x11, 0x22, 0x33, 0x44}));
-    EXPECT_EQ(board->link().pendingReply(), 0);
+    EXPECT_EQ(board->link().pending_reply(), 0);
     host->EndSession();
 }
 
@@ -343,10 +343,10 @@ TEST_F(Link, SystemResetClearsTheLink) {
     ASSERT_TRUE(host->BeginSession());
     ASSERT_TRUE(host->SendRequest(0x11, 0xC0000000));
     host->EndSession();
-    EXPECT_GT(board->link().pendingReply(), 0);
+    EXPECT_GT(board->link().pending_reply(), 0);
     board->WriteData(0x08);  // nRESET low
     board->WriteData(0x18);
-    EXPECT_EQ(board->link().pendingReply(), 0);
+    EXPECT_EQ(board->link().pending_reply(), 0);
 }
 
 }  // namespace

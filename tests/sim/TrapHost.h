@@ -9,7 +9,7 @@
 
 #include "PinHost.h"
 #include "sim/Board.h"
-#include "sim/TrapImage.h"
+#include "sim/StandInHandlers.h"
 
 namespace simtest {
 

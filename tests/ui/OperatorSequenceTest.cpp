@@ -367,7 +367,7 @@ class OperatorSequences : public test::PagesWindow {
     std::vector<uint8_t> FlashRaw() {
         std::vector<uint8_t> raw;
         for (unsigned i = 0; i < board_->flash().chip_count(); ++i) {
-            const sim::FlashChip& chip = board_->flash().chip(i);
+            const sim::NorFlash& chip = board_->flash().chip(i);
             raw.insert(raw.end(), chip.data(), chip.data() + chip.size());
         }
         return raw;

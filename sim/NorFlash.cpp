@@ -1,4 +1,4 @@
-#include "sim/FlashChip.h"
+#include "sim/NorFlash.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -11,9 +11,9 @@ constexpr uint32_t kKiB = 1024;
 constexpr uint32_t kMaxSize = 64 * 1024 * 1024;
 
 // The 64 KiB boot block, split as on 29W800-class parts (offsets within the block).
-constexpr FlashChip::Sector kTopBoot[] = {
+constexpr NorFlash::Sector kTopBoot[] = {
     {0, 32 * kKiB}, {32 * kKiB, 8 * kKiB}, {40 * kKiB, 8 * kKiB}, {48 * kKiB, 16 * kKiB}};
-constexpr FlashChip::Sector kBottomBoot[] = {
+constexpr NorFlash::Sector kBottomBoot[] = {
     {0, 16 * kKiB}, {16 * kKiB, 8 * kKiB}, {24 * kKiB, 8 * kKiB}, {32 * kKiB, 32 * kKiB}};
 
 // AMD status bits.
@@ -27,7 +27,7 @@ constexpr uint32_t kCmdAddrMask = 0x7FF;
 
 }  // namespace
 
-std::string FlashChip::Validate(const FlashChipOptions& o) {
+std::string NorFlash::Validate(const NorFlashOptions& o) {
     if (o.sizeBytes == 0 || o.sizeBytes % kBlock != 0) {
         return "flash size must be a non-zero multiple of 64 KiB";
     }
@@ -36,34 +36,34 @@ std::string FlashChip::Validate(const FlashChipOptions& o) {
     return {};
 }
 
-FlashChip::FlashChip(const FlashChipOptions& options) : options_(options) {
+NorFlash::NorFlash(const NorFlashOptions& options) : options_(options) {
     if (std::string error = Validate(options_); !error.empty()) {
         throw std::invalid_argument(error);
     }
     array_.assign(options_.sizeBytes, 0xFF);
 }
 
-uint32_t FlashChip::Unit(uint32_t chipAddr) const {
+uint32_t NorFlash::Unit(uint32_t chipAddr) const {
     const uint32_t offset = Wrap(chipAddr) * unit_bytes();
     if (!options_.wordMode) return array_[offset];
     return array_[offset] | (uint32_t{array_[offset + 1]} << 8);
 }
 
-void FlashChip::SetUnit(uint32_t chipAddr, uint32_t value) {
+void NorFlash::SetUnit(uint32_t chipAddr, uint32_t value) {
     const uint32_t offset = Wrap(chipAddr) * unit_bytes();
     array_[offset] = static_cast<uint8_t>(value);
     if (options_.wordMode) array_[offset + 1] = static_cast<uint8_t>(value >> 8);
 }
 
-uint32_t FlashChip::ReadArray(uint32_t chipAddr) const {
+uint32_t NorFlash::ReadArray(uint32_t chipAddr) const {
     return Unit(chipAddr);
 }
 
-bool FlashChip::Busy(uint64_t now) const {
+bool NorFlash::Busy(uint64_t now) const {
     return op_ != Op::None && now < doneAt_;
 }
 
-std::vector<FlashChip::Sector> FlashChip::Sectors() const {
+std::vector<NorFlash::Sector> NorFlash::Sectors() const {
     std::vector<Sector> out;
     const uint32_t blocks = options_.sizeBytes / kBlock;
     if (!options_.topBoot) {
@@ -79,7 +79,7 @@ std::vector<FlashChip::Sector> FlashChip::Sectors() const {
     return out;
 }
 
-FlashChip::Sector FlashChip::SectorAt(uint32_t chipAddr) const {
+NorFlash::Sector NorFlash::SectorAt(uint32_t chipAddr) const {
     const uint32_t offset = Wrap(chipAddr) * unit_bytes();
     const uint32_t bootStart = options_.topBoot ? options_.sizeBytes - kBlock : 0;
     if (offset < bootStart || offset >= bootStart + kBlock) {
@@ -91,7 +91,7 @@ FlashChip::Sector FlashChip::SectorAt(uint32_t chipAddr) const {
     return {bootStart, kBlock};  // not reached: the pieces cover the block
 }
 
-uint32_t FlashChip::IdRead(uint32_t chipAddr) const {
+uint32_t NorFlash::IdRead(uint32_t chipAddr) const {
     // Identification answers on the low address lines only, in any sector.
     switch (chipAddr & 0xFF) {
         case 0:
@@ -103,7 +103,7 @@ uint32_t FlashChip::IdRead(uint32_t chipAddr) const {
     }
 }
 
-bool FlashChip::Program(uint32_t chipAddr, uint32_t data) {
+bool NorFlash::Program(uint32_t chipAddr, uint32_t data) {
     data &= data_mask();
     if (options_.stuckUnit && Wrap(chipAddr) == *options_.stuckUnit) return false;
     const uint32_t old = Unit(chipAddr);
@@ -113,17 +113,17 @@ bool FlashChip::Program(uint32_t chipAddr, uint32_t data) {
     return (data & ~old) == 0;
 }
 
-void FlashChip::EraseRange(uint32_t offset, uint32_t size) {
+void NorFlash::EraseRange(uint32_t offset, uint32_t size) {
     std::fill(array_.begin() + offset, array_.begin() + offset + size, 0xFF);
     ++arrayWrites_;
 }
 
-uint32_t FlashChip::Read(uint32_t chipAddr, uint64_t now) {
+uint32_t NorFlash::Read(uint32_t chipAddr, uint64_t now) {
     return options_.commandSet == CommandSet::Amd ? AmdRead(chipAddr, now)
                                                   : IntelRead(chipAddr, now);
 }
 
-void FlashChip::Write(uint32_t chipAddr, uint32_t data, uint64_t now) {
+void NorFlash::Write(uint32_t chipAddr, uint32_t data, uint64_t now) {
     if (options_.commandSet == CommandSet::Amd) {
         AmdWrite(chipAddr, data, now);
     } else {
@@ -133,7 +133,7 @@ void FlashChip::Write(uint32_t chipAddr, uint32_t data, uint64_t now) {
 
 // ---- AMD ----
 
-uint32_t FlashChip::AmdRead(uint32_t chipAddr, uint64_t now) {
+uint32_t NorFlash::AmdRead(uint32_t chipAddr, uint64_t now) {
     if (mode_ == Mode::Status && !failed_ && now >= doneAt_) {
         mode_ = Mode::Array;
         op_ = Op::None;
@@ -161,7 +161,7 @@ uint32_t FlashChip::AmdRead(uint32_t chipAddr, uint64_t now) {
     return status;
 }
 
-void FlashChip::AmdWrite(uint32_t chipAddr, uint32_t data, uint64_t now) {
+void NorFlash::AmdWrite(uint32_t chipAddr, uint32_t data, uint64_t now) {
     const uint32_t cmd = data & 0xFF;  // word mode: the upper byte is ignored for commands
     if (mode_ == Mode::Status) {
         if (now < doneAt_) return;  // embedded algorithm running: writes are ignored
@@ -247,7 +247,7 @@ void FlashChip::AmdWrite(uint32_t chipAddr, uint32_t data, uint64_t now) {
 
 // ---- Intel ----
 
-uint32_t FlashChip::IntelRead(uint32_t chipAddr, uint64_t now) {
+uint32_t NorFlash::IntelRead(uint32_t chipAddr, uint64_t now) {
     if (Busy(now)) return status_ & ~kSrReady;  // any read gives status while the WSM runs
     switch (mode_) {
         case Mode::Array:
@@ -260,7 +260,7 @@ uint32_t FlashChip::IntelRead(uint32_t chipAddr, uint64_t now) {
     return status_ | kSrReady;
 }
 
-void FlashChip::IntelWrite(uint32_t chipAddr, uint32_t data, uint64_t now) {
+void NorFlash::IntelWrite(uint32_t chipAddr, uint32_t data, uint64_t now) {
     if (Busy(now)) return;
     const uint32_t cmd = data & 0xFF;
     const Seq seq = seq_;

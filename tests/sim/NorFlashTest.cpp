@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "sim/FlashChip.h"
+#include "sim/NorFlash.h"
 
 namespace sim {
 namespace {
@@ -9,19 +9,19 @@ constexpr uint32_t kDq7 = 0x80, kDq6 = 0x40, kDq5 = 0x20, kDq3 = 0x08, kDq2 = 0x
 constexpr uint64_t kMs = kNsPerMs;
 
 // AMD command sequences in chip addresses; every cycle at time t.
-void Amd(FlashChip& c, std::initializer_list<std::pair<uint32_t, uint32_t>> cycles, uint64_t t) {
+void Amd(NorFlash& c, std::initializer_list<std::pair<uint32_t, uint32_t>> cycles, uint64_t t) {
     for (auto [addr, data] : cycles) c.Write(addr, data, t);
 }
-void AmdProgram(FlashChip& c, uint32_t addr, uint32_t data, uint64_t t) {
+void AmdProgram(NorFlash& c, uint32_t addr, uint32_t data, uint64_t t) {
     Amd(c, {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0xA0}, {addr, data}}, t);
 }
-void AmdErase(FlashChip& c, uint32_t addr, uint32_t cmd, uint64_t t) {
+void AmdErase(NorFlash& c, uint32_t addr, uint32_t cmd, uint64_t t) {
     Amd(c, {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x80}, {0x555, 0xAA}, {0x2AA, 0x55}, {addr, cmd}},
         t);
 }
 
-TEST(FlashChipAmd, IdentifyInWordAndByteMode) {
-    FlashChip chip;
+TEST(NorFlashAmd, IdentifyInWordAndByteMode) {
+    NorFlash chip;
     chip.mutable_data()[0] = 0x34;
     chip.mutable_data()[1] = 0x12;
     // Word mode ignores the upper command byte; 0xAAA decodes as 0x2AA on 11 lines.
@@ -31,9 +31,9 @@ TEST(FlashChipAmd, IdentifyInWordAndByteMode) {
     chip.Write(0, 0xFF, 0);                     // unknown to AMD: back to the array
     EXPECT_EQ(chip.Read(0, 0), 0x1234u);
 
-    FlashChipOptions o;
+    NorFlashOptions o;
     o.wordMode = false;
-    FlashChip bytes(o);
+    NorFlash bytes(o);
     Amd(bytes, {{0x555, 0xAA}, {0xAAA, 0x55}, {0x555, 0x90}}, 0);
     EXPECT_EQ(bytes.Read(1, 0), 0xD7u);
     bytes.Write(0, 0xF0, 0);
@@ -41,8 +41,8 @@ TEST(FlashChipAmd, IdentifyInWordAndByteMode) {
     EXPECT_EQ(bytes.Read(3, kMs), 0xA5u);
 }
 
-TEST(FlashChipAmd, ProgramPollsThenClearsOnlyBits) {
-    FlashChip chip;
+TEST(NorFlashAmd, ProgramPollsThenClearsOnlyBits) {
+    NorFlash chip;
     AmdProgram(chip, 0x100, 0x1234, 1000);
     const uint32_t s1 = chip.Read(0x100, 1000), s2 = chip.Read(0x100, 5000);
     EXPECT_EQ(s1 & (kDq7 | kDq5), kDq7);  // DQ7 = complement of bit 7 of 0x34
@@ -54,10 +54,10 @@ TEST(FlashChipAmd, ProgramPollsThenClearsOnlyBits) {
     EXPECT_EQ(chip.Read(0x100, 2 * kMs), 0x0230u);
 }
 
-TEST(FlashChipAmd, UnprogrammableUnitsLatchDq5UntilReset) {
-    FlashChipOptions o;
+TEST(NorFlashAmd, UnprogrammableUnitsLatchDq5UntilReset) {
+    NorFlashOptions o;
     o.stuckUnit = 7;
-    FlashChip chip(o);
+    NorFlash chip(o);
     AmdProgram(chip, 0, 0x00FF, 0);
     AmdProgram(chip, 0, 0x0F0F, kMs);  // a 1 over a 0
     EXPECT_EQ(chip.Read(0, 2 * kMs) & kDq5, kDq5);
@@ -72,10 +72,10 @@ TEST(FlashChipAmd, UnprogrammableUnitsLatchDq5UntilReset) {
     EXPECT_EQ(chip.Read(7, 4 * kMs), 0xFFFFu);
 }
 
-TEST(FlashChipAmd, SectorEraseStatusExtentAndSlowFactor) {
-    FlashChipOptions o;
+TEST(NorFlashAmd, SectorEraseStatusExtentAndSlowFactor) {
+    NorFlashOptions o;
     o.slowFactor = 2;
-    FlashChip chip(o);
+    NorFlash chip(o);
     std::fill(chip.mutable_data(), chip.mutable_data() + chip.size(), 0);
     AmdErase(chip, 0x7C010, 0x30, 0);  // top boot: the 8 KiB sector at byte 0xF8000
     const uint32_t in1 = chip.Read(0x7C000, 1), in2 = chip.Read(0x7C000, 2);
@@ -90,8 +90,8 @@ TEST(FlashChipAmd, SectorEraseStatusExtentAndSlowFactor) {
     EXPECT_EQ(chip.data()[0xFA000], 0);
 }
 
-TEST(FlashChipAmd, ChipEraseTimingAndFailureKnob) {
-    FlashChip chip;
+TEST(NorFlashAmd, ChipEraseTimingAndFailureKnob) {
+    NorFlash chip;
     AmdProgram(chip, 0, 0, 0);
     AmdErase(chip, 0x555, 0x10, kNsPerS);
     const uint64_t end = kNsPerS + chip.options().chipEraseNs;
@@ -108,11 +108,11 @@ TEST(FlashChipAmd, ChipEraseTimingAndFailureKnob) {
     EXPECT_EQ(chip.Read(0, end2), 0x1234u);  // array kept
 }
 
-TEST(FlashChipLayout, TopAndBottomBootSectors) {
-    FlashChipOptions o;
+TEST(NorFlashLayout, TopAndBottomBootSectors) {
+    NorFlashOptions o;
     o.topBoot = false;
     o.wordMode = false;
-    const FlashChip top, bottom(o);
+    const NorFlash top, bottom(o);
     const auto t = top.Sectors(), b = bottom.Sectors();
     ASSERT_EQ(t.size(), 19u);
     ASSERT_EQ(b.size(), 19u);
@@ -123,7 +123,7 @@ TEST(FlashChipLayout, TopAndBottomBootSectors) {
         EXPECT_EQ(b[i].size, bottomSizes[i]);
     }
     // Each list tiles the chip and SectorAt agrees at both ends of every sector.
-    for (const FlashChip* chip : {&top, &bottom}) {
+    for (const NorFlash* chip : {&top, &bottom}) {
         uint32_t next = 0;
         for (const auto& s : chip->Sectors()) {
             EXPECT_EQ(s.offset, next);
@@ -135,11 +135,11 @@ TEST(FlashChipLayout, TopAndBottomBootSectors) {
     }
 }
 
-TEST(FlashChipIntel, IdentifyProgramEraseAndStatusRegister) {
-    FlashChipOptions o;
+TEST(NorFlashIntel, IdentifyProgramEraseAndStatusRegister) {
+    NorFlashOptions o;
     o.commandSet = CommandSet::Intel;
     o.deviceId = 0x88C0;
-    FlashChip chip(o);
+    NorFlash chip(o);
     // The host's identification: AMD reset and unlock cycles are harmless, 0x90 answers.
     Amd(chip, {{0, 0xF0}, {0, 0xFF}, {0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x90}}, 0);
     EXPECT_EQ(chip.Read(1, 0), 0x88C0u);
@@ -156,7 +156,7 @@ TEST(FlashChipIntel, IdentifyProgramEraseAndStatusRegister) {
 
     // Block erase, a missing confirm, then the failure knob.
     o.topBoot = false;
-    FlashChip b(o);
+    NorFlash b(o);
     std::fill(b.mutable_data(), b.mutable_data() + b.size(), 0);
     Amd(b, {{0x2000, 0x20}, {0x2000, 0xD0}}, 0);  // the 8 KiB block at byte 0x4000
     EXPECT_EQ(b.Read(0, o.sectorEraseNs - 1), 0x00u);

@@ -8,7 +8,7 @@ using simtest::PinHost;
 
 namespace {
 
-struct Tap : ::testing::Test {
+struct BoardTap : ::testing::Test {
     sim::Options options;
     std::unique_ptr<Board> board;
     std::unique_ptr<PinHost> host;
@@ -19,7 +19,7 @@ struct Tap : ::testing::Test {
     void SetUp() override { Open(); }
 };
 
-TEST_F(Tap, WalksTheStateDiagram) {
+TEST_F(BoardTap, WalksTheStateDiagram) {
     host->TapReset();
     EXPECT_EQ(board->tap_state(), Board::kRunTestIdle);
     // Run-Test/Idle -> Select-DR -> Capture-DR -> Shift-DR -> Exit1 -> Pause -> Exit2 ->
@@ -44,7 +44,7 @@ TEST_F(Tap, WalksTheStateDiagram) {
     EXPECT_EQ(board->Clocks(), host->clocks());
 }
 
-TEST_F(Tap, ReadsIdcodeAndIrCapture) {
+TEST_F(BoardTap, ReadsIdcodeAndIrCapture) {
     EXPECT_EQ(host->ReadIdCode(), 0x0D4C9041u);
     host->TapReset();
     // Capture value 0b00001 comes out first, LSB first.
@@ -56,7 +56,7 @@ TEST_F(Tap, ReadsIdcodeAndIrCapture) {
     EXPECT_EQ(host->ShiftDR32(0), 0x0D4C9041u);
 }
 
-TEST_F(Tap, IdcodeKnobAndRuntimeChange) {
+TEST_F(BoardTap, IdcodeKnobAndRuntimeChange) {
     options.idcode = 0x3D4C9041;
     Open();
     EXPECT_EQ(host->ReadIdCode(), 0x3D4C9041u);
@@ -64,7 +64,7 @@ TEST_F(Tap, IdcodeKnobAndRuntimeChange) {
     EXPECT_EQ(host->ReadIdCode(), 0x12345678u);
 }
 
-TEST_F(Tap, IdcodeShiftsTdiThrough) {
+TEST_F(BoardTap, IdcodeShiftsTdiThrough) {
     host->TapReset();
     host->ShiftIR(5, 2);
     // 64 bits through the 32-bit register: the first 32 out are the IDCODE, the next 32 are
@@ -78,7 +78,7 @@ TEST_F(Tap, IdcodeShiftsTdiThrough) {
     EXPECT_EQ(out >> 32, 0xA5A5F00Fu);
 }
 
-TEST_F(Tap, BypassIsOneBitDelayForOtherInstructions) {
+TEST_F(BoardTap, BypassIsOneBitDelayForOtherInstructions) {
     for (uint32_t ir : {0u, 1u, 3u, 17u, 31u}) {
         host->TapReset();
         host->ShiftIR(5, ir);
@@ -88,7 +88,7 @@ TEST_F(Tap, BypassIsOneBitDelayForOtherInstructions) {
     }
 }
 
-TEST_F(Tap, TrstLowHoldsReset) {
+TEST_F(BoardTap, TrstLowHoldsReset) {
     host->TapReset();
     host->ShiftIR(5, 16);
     host->SetTrst(false);
@@ -102,7 +102,7 @@ TEST_F(Tap, TrstLowHoldsReset) {
     EXPECT_EQ(board->tap_state(), Board::kRunTestIdle);
 }
 
-TEST_F(Tap, TdoChangesOnTheFallingEdge) {
+TEST_F(BoardTap, TdoChangesOnTheFallingEdge) {
     host->TapReset();
     host->ShiftIR(5, 2);
     host->Clock(1, 0), host->Clock(0, 0);  // Capture-DR
@@ -118,7 +118,7 @@ TEST_F(Tap, TdoChangesOnTheFallingEdge) {
     EXPECT_EQ(board->ReadStatus(), 0x00);  // bit 1 of 0x...41 is 0
 }
 
-TEST_F(Tap, NoTargetKnobs) {
+TEST_F(BoardTap, NoTargetKnobs) {
     options.tdo = sim::Options::Tdo::StuckHigh;
     Open();
     EXPECT_EQ(host->ReadIdCode(), 0xFFFFFFFFu);
@@ -128,7 +128,7 @@ TEST_F(Tap, NoTargetKnobs) {
     EXPECT_EQ(host->ReadIdCode(), 0x0D4C9041u);
 }
 
-TEST_F(Tap, CablePulledAfterTheGivenClocks) {
+TEST_F(BoardTap, CablePulledAfterTheGivenClocks) {
     EXPECT_EQ(host->ReadIdCode(), 0x0D4C9041u);
     const uint64_t used = board->Clocks();
     board->mutable_options().unplugAfter = used + used / 2;
@@ -139,7 +139,7 @@ TEST_F(Tap, CablePulledAfterTheGivenClocks) {
     EXPECT_EQ(board->Clocks(), atPull) << "the board hears no more clocks";
 }
 
-TEST(Options, ParsesDirAndKnobs) {
+TEST(BoardOptions, ParsesDirAndKnobs) {
     sim::Options o;
     std::string error;
     ASSERT_TRUE(sim::ParseOptions("", o, error));
@@ -165,7 +165,7 @@ TEST(Options, ParsesDirAndKnobs) {
     EXPECT_EQ(o.unplugAfter, 123456u);
 }
 
-TEST(Options, RejectsBadInputAndKeepsTheOld) {
+TEST(BoardOptions, RejectsBadInputAndKeepsTheOld) {
     const char* bad[] = {"x",
                          ",bogus",
                          ",idcode",
@@ -194,7 +194,7 @@ TEST(Options, RejectsBadInputAndKeepsTheOld) {
     }
 }
 
-TEST(Options, HelpListsEveryKnob) {
+TEST(BoardOptions, HelpListsEveryKnob) {
     const std::string help = sim::OptionsHelp();
     for (const char* knob :
          {":DIR", "idcode=", "no-target", "tdo=", "ack-delay=", "no-ack", "bad-header",

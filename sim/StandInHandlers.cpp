@@ -1,4 +1,4 @@
-#include "sim/TrapImage.h"
+#include "sim/StandInHandlers.h"
 
 #include <cstring>
 #include <filesystem>

@@ -44,7 +44,7 @@ uint32_t Decode(const std::string& bits) {
     return v;
 }
 
-TEST(RemoteBitbang, LettersDriveThePins) {
+TEST(RemoteBitbangServer, LettersDriveThePins) {
     sim::Board board{sim::Options{}};
     sim::RemoteBitbangServer server(board);
     std::string out;
@@ -99,7 +99,7 @@ std::string Exchange(int fd, const std::string& letters, size_t answers) {
     return got;
 }
 
-TEST(RemoteBitbang, ServesClientsOneAfterAnotherOverLoopback) {
+TEST(RemoteBitbangServer, ServesClientsOneAfterAnotherOverLoopback) {
     sim::Options options;
     options.idcode = 0x3D4C9041;
     sim::Board board(options);
@@ -124,7 +124,7 @@ TEST(RemoteBitbang, ServesClientsOneAfterAnotherOverLoopback) {
     EXPECT_TRUE(runOk) << error;
 }
 
-TEST(RemoteBitbang, DropsTheConnectionAfterTheGivenLetters) {
+TEST(RemoteBitbangServer, DropsTheConnectionAfterTheGivenLetters) {
     sim::Board board{sim::Options{}};
     sim::RemoteBitbangServer server(board);
     std::string error;
@@ -147,7 +147,7 @@ TEST(RemoteBitbang, DropsTheConnectionAfterTheGivenLetters) {
     thread.join();
 }
 
-TEST(RemoteBitbang, BusyPortIsAClearError) {
+TEST(RemoteBitbangServer, BusyPortIsAClearError) {
     sim::Board board{sim::Options{}};
     sim::RemoteBitbangServer first(board), second(board);
     std::string error;

@@ -15,7 +15,7 @@ namespace sim {
 
 enum class CommandSet { Amd, Intel };
 
-struct FlashChipOptions {
+struct NorFlashOptions {
     uint16_t makerId = 0x0020;      // read at chip address 0 in identification mode
     uint16_t deviceId = 0x00D7;     // read at chip address 1
     uint32_t sizeBytes = 0x100000;  // a multiple of 64 KiB
@@ -33,12 +33,12 @@ struct FlashChipOptions {
     std::optional<uint32_t> stuckUnit;  // chip address of a unit that never programs
 };
 
-class FlashChip {
+class NorFlash {
   public:
     // Throws std::invalid_argument with Validate's text on bad options.
-    explicit FlashChip(const FlashChipOptions& options = {});
+    explicit NorFlash(const NorFlashOptions& options = {});
     // "" when the options describe a chip, else what is wrong with them.
-    static std::string Validate(const FlashChipOptions& options);
+    static std::string Validate(const NorFlashOptions& options);
 
     // One bus cycle. Reads give the array, an identifier or status, depending on the mode.
     // Chip addresses beyond the array wrap (the upper address lines are not connected).
@@ -55,7 +55,7 @@ class FlashChip {
     uint32_t unit_bytes() const { return options_.wordMode ? 2 : 1; }
     uint32_t units() const { return options_.sizeBytes / unit_bytes(); }
     uint32_t data_mask() const { return options_.wordMode ? 0xFFFFu : 0xFFu; }
-    const FlashChipOptions& options() const { return options_; }
+    const NorFlashOptions& options() const { return options_; }
 
     struct Sector {
         uint32_t offset;  // bytes
@@ -96,7 +96,7 @@ class FlashChip {
     void IntelWrite(uint32_t chipAddr, uint32_t data, uint64_t now);
     uint32_t IntelRead(uint32_t chipAddr, uint64_t now);
 
-    FlashChipOptions options_;
+    NorFlashOptions options_;
     std::vector<uint8_t> array_;
     uint64_t arrayWrites_ = 0;
     Mode mode_ = Mode::Array;
