@@ -37,9 +37,8 @@ const ChipInfo& Info(FtdiChip chip) {
 }
 
 bool Hex16(const std::string& v, uint16_t& out, std::string& error) {
-    char* end = nullptr;
-    const unsigned long n = std::strtoul(v.c_str(), &end, 16);
-    if (v.empty() || *end != '\0' || n > 0xFFFF || v[0] == '-' || v[0] == '+') {
+    uint64_t n = 0;
+    if (!KnobHex(v, 4, n)) {
         error = "four hexadecimal digits";
         return false;
     }
@@ -141,12 +140,7 @@ const Knob<FtdiOptions> kFtdiKnobs[] = {
 }  // namespace
 
 bool ParseFtdiOptions(const std::string& text, FtdiOptions& out, std::string& error) {
-    FtdiOptions o = out;
-    if (!ParseKnobs(kFtdiKnobs, "adapter", text, o, error)) return false;
-    error = ValidateFtdiOptions(o);
-    if (!error.empty()) return false;
-    out = o;
-    return true;
+    return ParseKnobs(kFtdiKnobs, "adapter", text, out, error, ValidateFtdiOptions);
 }
 
 std::string FtdiOptionsHelp() {

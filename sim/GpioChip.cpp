@@ -79,12 +79,7 @@ const Knob<GpioOptions> kGpioKnobs[] = {
 }  // namespace
 
 bool ParseGpioOptions(const std::string& text, GpioOptions& out, std::string& error) {
-    GpioOptions o = out;
-    if (!ParseKnobs(kGpioKnobs, "GPIO chip", text, o, error)) return false;
-    error = ValidateGpioOptions(o);
-    if (!error.empty()) return false;
-    out = o;
-    return true;
+    return ParseKnobs(kGpioKnobs, "GPIO chip", text, out, error, ValidateGpioOptions);
 }
 
 std::string GpioOptionsHelp() {

@@ -16,20 +16,33 @@
 
 namespace sim {
 
+namespace {
+constexpr uint8_t kResetPins = Board::kPinTrst | Board::kPinReset;
+}
+
+RemoteBitbangServer::RemoteBitbangServer(Board& board) : board_(board) {
+    StartSession();
+}
+
+void RemoteBitbangServer::StartSession() {
+    pins_ = kResetPins;  // both released (high), TCK low
+}
+
 bool RemoteBitbangServer::Process(const char* in, size_t n, std::string& out) {
     for (size_t i = 0; i < n; ++i) {
         const char c = in[i];
         if (c >= '0' && c <= '7') {
             const int v = c - '0';
-            pins_ = static_cast<uint8_t>((pins_ & 0x18) | ((v & 2) ? 0x01 : 0) |
-                                         ((v & 4) ? 0x02 : 0) | ((v & 1) ? 0x04 : 0));
+            pins_ = static_cast<uint8_t>((pins_ & kResetPins) | ((v & 4) ? Board::kPinTck : 0) |
+                                         ((v & 2) ? Board::kPinTms : 0) |
+                                         ((v & 1) ? Board::kPinTdi : 0));
             board_.WriteData(pins_);
         } else if (c == 'R') {
-            out.push_back((board_.ReadStatus() & 0x10) ? '1' : '0');
+            out.push_back((board_.ReadStatus() & Board::kStatusTdo) ? '1' : '0');
         } else if (c >= 'r' && c <= 'u') {
-            const int v = c - 'r';
-            pins_ =
-                static_cast<uint8_t>((pins_ & 0x07) | ((v & 2) ? 0 : 0x08) | ((v & 1) ? 0 : 0x10));
+            const int v = c - 'r';  // asserted lines are low
+            pins_ = static_cast<uint8_t>((pins_ & ~kResetPins) | ((v & 2) ? 0 : Board::kPinTrst) |
+                                         ((v & 1) ? 0 : Board::kPinReset));
             board_.WriteData(pins_);
         } else if (c == 'Q') {
             return false;

@@ -16,7 +16,7 @@ class Board;
 
 class RemoteBitbangServer {
   public:
-    explicit RemoteBitbangServer(Board& board) : board_(board) {}
+    explicit RemoteBitbangServer(Board& board);
     ~RemoteBitbangServer();
     RemoteBitbangServer(const RemoteBitbangServer&) = delete;
     RemoteBitbangServer& operator=(const RemoteBitbangServer&) = delete;
@@ -34,20 +34,19 @@ class RemoteBitbangServer {
     bool Process(const char* in, size_t n, std::string& out);
 
     // Start of a client session: both reset lines released, TCK low.
-    void StartSession() { pins_ = kIdlePins; }
+    void StartSession();
 
     // A cable pulled mid-operation: each client's connection is closed after this many
     // letters (0: never).
     void DropAfter(uint64_t letters) { dropAfter_ = letters; }
 
   private:
-    static constexpr uint8_t kIdlePins = 0x18;  // nTRST and nRESET high
     void ServeClient(int fd, const std::atomic<bool>& stop);
 
     Board& board_;
     int listenFd_ = -1;
     uint16_t port_ = 0;
-    uint8_t pins_ = kIdlePins;
+    uint8_t pins_ = 0;
     uint64_t dropAfter_ = 0;
 };
 

@@ -169,40 +169,6 @@ TEST(StandIns, WriteHandlersReportsAnUnusableDirectory) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(BoardKnobs, DeviceAndHandlerKnobsParseAndBadOnesAreNamed) {
-    sim::Options o;
-    std::string error;
-    ASSERT_TRUE(sim::ParseOptions(
-        ",ready-polls=0,handler-dead,keep-running,slow=3,erase-fails,flash-stuck=7FF00010,"
-        "procid=1D402041,flash-width=32,flash-cmdset=intel,flash-mode=word,flash-boot=bottom,"
-        "flash-wiring=rotate,eeprom=24c512,clock-ns=1000",
-        o, error))
-        << error;
-    EXPECT_EQ(o.readyPolls, 0u);
-    EXPECT_TRUE(o.handlerDead && o.keepRunning && o.eraseFails && o.eeprom512);
-    EXPECT_EQ(o.flashWidth, 32u);
-    EXPECT_EQ(*o.flashStuck, 0x7FF00010u);
-    EXPECT_EQ(o.clockNs, 1000u);
-    for (const char* bad :
-         {",flash-width=12", ",flash-wiring=1/0", ",flash-width=8,flash-wiring=0/0/1/2/3/4/5/6",
-          ",flash-stuck=10", ",slow=0", ",eeprom=24c01", ",ready-polls=-1", ",clock-ns",
-          ",flash-cmdset=sst", ",keep-running=1"}) {
-        sim::Options keep;
-        error.clear();
-        EXPECT_FALSE(sim::ParseOptions(bad, keep, error)) << bad;
-        EXPECT_FALSE(error.empty()) << bad;
-        EXPECT_EQ(keep.flashWidth, 16u);
-    }
-    sim::Options fresh;
-    ASSERT_TRUE(sim::ParseOptions(",flash-width=8,flash-wiring=7/6/5/4/3/2/1/0", fresh, error))
-        << error;
-    const std::string help = sim::OptionsHelp();
-    for (const char* knob : {"ready-polls=", "handler-dead", "keep-running", "slow=", "erase-fails",
-                             "flash-stuck=", "procid=", "flash-width=", "flash-cmdset=",
-                             "flash-mode=", "flash-boot=", "flash-wiring=", "eeprom=", "clock-ns="})
-        EXPECT_NE(help.find(knob), std::string::npos) << knob;
-}
-
 TEST(TimeBase, EachClockAdvancesBoardTime) {
     TrapHost host(",clock-ns=250");
     host.Peek(0x80000000);
