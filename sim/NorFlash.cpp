@@ -183,14 +183,16 @@ void NorFlash::AmdWrite(uint32_t chipAddr, uint32_t data, uint64_t now) {
     seq_ = Seq::Idle;
     switch (seq) {
         case Seq::Idle:
+        case Seq::EraseSetup:  // the erase is confirmed behind the same two unlock cycles
             if (cmd == 0xAA && low == 0x555) {
-                seq_ = Seq::Unlock1;
+                seq_ = seq == Seq::Idle ? Seq::Unlock1 : Seq::EraseUnlock1;
                 return;
             }
             break;
         case Seq::Unlock1:
+        case Seq::EraseUnlock1:
             if (cmd == 0x55 && low == 0x2AA) {
-                seq_ = Seq::Unlock2;
+                seq_ = seq == Seq::Unlock1 ? Seq::Unlock2 : Seq::EraseUnlock2;
                 return;
             }
             break;
@@ -216,18 +218,6 @@ void NorFlash::AmdWrite(uint32_t chipAddr, uint32_t data, uint64_t now) {
             pollData_ = data & data_mask();
             failed_ = !Program(chipAddr, data);
             return;
-        case Seq::EraseSetup:
-            if (cmd == 0xAA && low == 0x555) {
-                seq_ = Seq::EraseUnlock1;
-                return;
-            }
-            break;
-        case Seq::EraseUnlock1:
-            if (cmd == 0x55 && low == 0x2AA) {
-                seq_ = Seq::EraseUnlock2;
-                return;
-            }
-            break;
         case Seq::EraseUnlock2:
             if ((cmd == 0x10 && low == 0x555) || cmd == 0x30) {
                 const bool chip = cmd == 0x10;
