@@ -78,6 +78,12 @@ class RegisterPortDevice : public IPortDevice {
     uint32_t lastError_ = 0;
 };
 
+// The Windows error codes the service control manager gives that the client acts on.
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorServiceAlreadyRunning = 1056;
+constexpr uint32_t kErrorServiceDoesNotExist = 1060;
+constexpr uint32_t kErrorServiceExists = 1073;
+
 // What stands in for the service control manager, the system directory and the file copy
 // used to install and start the driver. Results are Windows error codes (0 = success), so
 // every backend keeps the same messages and order of attempts.

@@ -17,12 +17,12 @@ std::FILE* Out() {
     return g_out != nullptr ? g_out : stdout;
 }
 
-constexpr uint32_t kErrorAccessDenied = 5;
+using port::kErrorAccessDenied;
+using port::kErrorServiceAlreadyRunning;
+using port::kErrorServiceDoesNotExist;
+using port::kErrorServiceExists;
 constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorInvalidName = 123;
-constexpr uint32_t kErrorServiceAlreadyRunning = 1056;
-constexpr uint32_t kErrorServiceDoesNotExist = 1060;
-constexpr uint32_t kErrorServiceExists = 1073;
 
 constexpr uint32_t kServiceAllAccess = 0xF01FF;
 constexpr uint32_t kServiceKernelDriver = 1;

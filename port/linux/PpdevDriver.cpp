@@ -18,11 +18,7 @@ namespace {
 
 constexpr int kMaxParports = 8;
 constexpr uint32_t kErrorSuccess = 0;
-constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorFileNotFound = 2;
-constexpr uint32_t kErrorServiceAlreadyRunning = 1056;
-constexpr uint32_t kErrorServiceDoesNotExist = 1060;
-constexpr uint32_t kErrorServiceExists = 1073;
 
 const char* const kFixLoad = "load the drivers with `sudo modprobe parport_pc ppdev`";
 const char* const kFixGroup =
