@@ -26,12 +26,13 @@ class PinHost {
         : board_(board), fixed_(stopBitFix) {}
 
     int Clock(int tms, int tdi) {
-        const int tdo = (board_.ReadStatus() & 0x10) ? 1 : 0;
+        using B = sim::Board;
+        const int tdo = (board_.ReadStatus() & B::kStatusTdo) ? 1 : 0;
         history_ = ((history_ << 1) | tdo) & 3;
-        const uint8_t d =
-            static_cast<uint8_t>((tms ? 1 : 0) | (tdi ? 4 : 0) | (trstHigh_ ? 8 : 0) | 0x10);
+        const uint8_t d = static_cast<uint8_t>((tms ? B::kPinTms : 0) | (tdi ? B::kPinTdi : 0) |
+                                               (trstHigh_ ? B::kPinTrst : 0) | B::kPinReset);
         board_.WriteData(d);
-        board_.WriteData(d | 2);
+        board_.WriteData(d | B::kPinTck);
         board_.WriteData(d);
         ++clocks_;
         return tdo;
