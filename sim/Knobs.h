@@ -114,7 +114,10 @@ bool ParseKnobs(const Knob<Options> (&table)[N], const char* what, const std::st
             return false;
         }
     }
-    if (validate != nullptr && !(error = validate(o)).empty()) return false;
+    if (validate != nullptr) {
+        error = validate(o);
+        if (!error.empty()) return false;
+    }
     out = o;
     return true;
 }
@@ -127,13 +130,13 @@ bool ParseKnobs(const Knob<Options> (&table)[N], const char* what, const std::st
                       validate);
 }
 
-// One entry of a help text: `left` indented by two, the help from column 25 on, wrapped
-// at 80 columns.
+// One entry of a help text: `left` indented by two, the help from column 27 on (two blanks
+// at least after `left`, which tells help2man where the help begins), wrapped at 80 columns.
 inline std::string HelpEntry(const std::string& left, const std::string& help) {
-    constexpr size_t kColumn = 25;
+    constexpr size_t kColumn = 27;
     constexpr size_t kWidth = 80;
-    std::string text = "  " + left;
-    text.resize(text.size() < kColumn - 1 ? kColumn - 1 : text.size(), ' ');
+    std::string text = "  " + left + " ";
+    if (text.size() < kColumn - 1) text.resize(kColumn - 1, ' ');
     size_t lineStart = 0;
     for (size_t pos = 0; pos < help.size();) {
         size_t end = help.find(' ', pos);
