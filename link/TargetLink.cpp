@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "link/LinkErrors.h"
-#include "port/Cable.h"
+#include "port/CableWiring.h"
 #include "port/PortTalk.h"
 
 namespace cable = port::cable;

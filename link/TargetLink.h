@@ -8,7 +8,7 @@
 
 #include "link/FlashCommandSet.h"
 #include "link/LinkObserver.h"
-#include "port/Cable.h"
+#include "port/CableWiring.h"
 
 // Fixed DCU and target addresses.
 constexpr uint32_t kDcuBase = 0x3000;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "port/Cable.h"
+#include "port/CableWiring.h"
 
 #ifdef _WIN32
 #include <winsock2.h>

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "port/Cable.h"
+#include "port/CableWiring.h"
 #include "port/PortDevice.h"
 #include "sim/Board.h"
 

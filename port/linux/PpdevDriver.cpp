@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "port/Cable.h"
+#include "port/CableWiring.h"
 
 namespace port {
 
