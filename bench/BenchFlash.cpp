@@ -4,14 +4,13 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/CountingDriver.h"
-#include "link/FlashCommandSet.h"
+#include "flash/FlashChip.h"
+#include "flash/TrapImage.h"
 #include "link/TargetLink.h"
 #include "port/PortTalk.h"
 
@@ -22,18 +21,18 @@ using bench::CountingSimDriver;
 constexpr uint32_t kFlashBase = 0x7FF00000;
 constexpr uint32_t kFlashSize = 0x100000;
 
-std::vector<uint8_t> ReadHandler(const std::string& name) {
-    std::ifstream in(std::string(TAPWRIGHT_SOURCE_DIR) + "/TrapHandlers/" + name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+std::string HandlerPath(const char* name) {
+    return std::string(TAPWRIGHT_SOURCE_DIR) + "/TrapHandlers/" + name;
 }
 
-// The words the FLASH page prepares for a word-mode AMD chip on a 16-bit bus, identity wiring.
+// The words the FLASH page prepares for a word-mode AMD chip on a 16-bit bus, straight wiring.
 FlashCommandSet AmdWordMode16() {
-    FlashCommandSet c;
-    const uint32_t words[FlashCommandSet::kWords] = {0x00AA, 0x0055, 0x9090, 0x00F0, 0xFFFF, 0x00A0,
-                                                     0x0080, 0x0010, 0x0050, 0x0080, 0x0020};
-    for (size_t i = 0; i < FlashCommandSet::kWords; ++i) c[i] = words[i];
-    return c;
+    FlashChip chip;
+    chip.m_nBusWidth = 16;
+    chip.m_nWordMode = 1;
+    PrepareIdCommands(chip, kStraightWiring);
+    PrepareChipCommands(chip, kStraightWiring);
+    return chip.m_commands;
 }
 
 void BM_Flash1MiB_ProgramAndReadBack(benchmark::State& state) {
@@ -51,12 +50,12 @@ void BM_Flash1MiB_ProgramAndReadBack(benchmark::State& state) {
     static const uint32_t emi[16] = {};
     link.m_pEmiConfig = emi;
 
-    std::vector<uint8_t> image = ReadHandler("TrapHandler.bin");
-    const std::vector<uint8_t> flash = ReadHandler("Flash0Bus16.bin");
-    image.insert(image.end(), flash.begin(), flash.end());
-    image.resize((image.size() + 3) & ~size_t{3}, 0x20);
+    std::vector<uint8_t> image;
+    std::string error;
     const FlashCommandSet commands = AmdWordMode16();
-    bool ready = link.BeginSession() &&
+    bool ready = BuildTrapImage({HandlerPath("TrapHandler.bin"), HandlerPath("Flash0Bus16.bin")},
+                                image, error) &&
+                 link.BeginSession() &&
                  link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0,
                                       TargetProgram::Flash(0, 16));
     link.EndSession();

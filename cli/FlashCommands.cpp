@@ -6,6 +6,7 @@
 #include "cli/CliView.h"
 #include "cli/FrontEnd.h"
 #include "cli/WindowRun.h"
+#include "flash/FlashChip.h"
 #include "link/LinkErrors.h"
 #include "link/TargetLink.h"
 #include "ui/AppState.h"
@@ -93,7 +94,7 @@ class CFlashDriver {
             !page.Select(CFlashPage::kIdBankList, m_args.bank))
             return Refused(page, "--bank");
         if (m_args.bus != 0) {
-            const int item = m_args.bus == 8 ? 0 : m_args.bus == 32 ? 2 : 1;
+            const int item = HandlerBusIndex(static_cast<uint32_t>(m_args.bus));
             if (item != page.GetCurSel(CFlashPage::kIdBusList) &&
                 !page.Select(CFlashPage::kIdBusList, item)) {
                 std::fprintf(stderr,

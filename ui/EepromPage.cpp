@@ -9,7 +9,7 @@
 #include "link/TargetLink.h"
 #include "ui/AppState.h"
 #include "ui/PageFiles.h"
-#include "ui/TrapImage.h"
+#include "flash/TrapImage.h"
 
 namespace {
 

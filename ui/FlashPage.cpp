@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "config/Settings.h"
+#include "flash/TrapImage.h"
 #include "link/TargetLink.h"
 #include "ui/AppState.h"
 #include "ui/PageFiles.h"
-#include "ui/TrapImage.h"
 
 namespace {
 
@@ -38,11 +38,9 @@ class CNullObserver final : public ILinkObserver {
     void EnableEepromPage(bool) override {}
 };
 
-int BusItem(int32_t width) {
-    return width == 8 ? 0 : width == 32 ? 2 : 1;
-}
+// The bus list holds the handlers' widths in order; with nothing chosen the 16-bit one serves.
 int32_t BusWidthOfItem(int item) {
-    return item == 0 ? 8 : item == 2 ? 32 : 16;
+    return static_cast<int32_t>(kHandlerBusWidths[item >= 0 && item < 3 ? item : 1]);
 }
 
 }  // namespace
@@ -53,12 +51,9 @@ ILinkObserver& CFlashPage::Observer() {
 }
 
 const uint8_t* CFlashPage::DataMap() const {
-    static const uint8_t kIdentity[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
-                                          11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
-                                          22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
     const DutProfile* p = CurrentProfile();
     if (p == nullptr || m_nBankIndex < 0 || static_cast<size_t>(m_nBankIndex) >= p->m_banks.size())
-        return kIdentity;
+        return kStraightWiring;
     return p->m_banks[static_cast<size_t>(m_nBankIndex)].m_dataMap;
 }
 
@@ -124,7 +119,7 @@ void CFlashPage::SelectBank(int32_t index) {
     m_chip.m_nBase = bank.m_nBase;
     m_strBase = Hex8(bank.m_nBase);
     m_chip.m_nBusWidth = bank.m_nOrg;
-    const int item = BusItem(static_cast<int32_t>(bank.m_nOrg));
+    const int item = HandlerBusIndex(bank.m_nOrg);
     SetCurSel(kIdBusList, item);
     m_nPageBusWidth = BusWidthOfItem(item);
     m_strStart = Hex8(bank.m_nStart);

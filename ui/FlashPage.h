@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/FlashChip.h"
+#include "flash/FlashChip.h"
 #include "ui/Page.h"
 
 struct TargetProgram;

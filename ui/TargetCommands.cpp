@@ -5,7 +5,7 @@
 #include "link/TargetLink.h"
 #include "ui/AppState.h"
 #include "ui/MainDlg.h"
-#include "ui/TrapImage.h"
+#include "flash/TrapImage.h"
 
 void CMainDlg::ShowCpuFields() {
     SetDlgItemText(kIdIdCode, m_strIdCode);

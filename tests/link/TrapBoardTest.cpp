@@ -244,14 +244,16 @@ TEST_F(TrapBoardTest, FlashIdentificationWidth12ActsAs16AndFailureKeepsOldCodes)
     ASSERT_TRUE(LoadGeneral());
     uint32_t maker = 0;
     uint32_t device = 0;
-    EXPECT_TRUE(link.ReadFlashId(kFlashBase, 12, maker, device, test::IdCommands(16)));
+    EXPECT_TRUE(
+        link.ReadFlashId(kFlashBase, 12, maker, device, test::ChipCommands(16, false, false)));
     EXPECT_EQ(maker, 0x20u);
     EXPECT_EQ(device, 0xD7u);
 
     board().mutable_options().readyPolls = 1000;  // a step that never completes
     maker = 0x1111;
     device = 0x2222;
-    EXPECT_FALSE(link.ReadFlashId(kFlashBase, 16, maker, device, test::IdCommands(16)));
+    EXPECT_FALSE(
+        link.ReadFlashId(kFlashBase, 16, maker, device, test::ChipCommands(16, false, false)));
     EXPECT_EQ(maker, 0x1111u);
     EXPECT_EQ(device, 0x2222u);
 }

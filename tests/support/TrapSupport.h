@@ -1,6 +1,5 @@
-// Trap handler helpers for host tests: the profile's default trap addresses, handler images
-// read from the stand-in files and combined as the pages do, and flash command words
-// prepared for a bus the way the FLASH page prepares them.
+// Trap handler helpers for host tests: the profile's default trap addresses, the stand-in
+// handler files, and the flash command words of a straight-wired bus.
 #pragma once
 
 #include <cstdint>
@@ -27,16 +26,14 @@ void ApplyTrapDefaults(CTargetLink& link);
 std::string HandlerDir();
 // True when TrapHandler.bin is there.
 bool HandlersAvailable();
-// The named files concatenated and padded with blanks to a multiple of 4; empty when a
-// file cannot be read.
+// The named stand-in files as one handler image; empty when one cannot be read.
 std::vector<uint8_t> HandlerImage(const std::vector<std::string>& files);
 // Downloads the image, named as `what`, in a session of its own, as the pages do.
 bool LoadImage(CTargetLink& link, const std::vector<uint8_t>& image,
                const TargetProgram& what = TargetProgram::General());
 
-// Identification words 0-4, and the whole chip set for an AMD or Intel chip, on a
-// straight-wired bus of this width.
-FlashCommandSet IdCommands(uint32_t width);
+// The whole command set of an AMD or Intel chip on a straight-wired bus of this width; words
+// 0-4 are also the identification words.
 FlashCommandSet ChipCommands(uint32_t width, bool intel, bool wordMode);
 
 }  // namespace test

@@ -10,7 +10,7 @@
 #include "support/WindowFixture.h"
 #include "ui/AboutDlg.h"
 #include "ui/MainApp.h"
-#include "ui/TrapImage.h"
+#include "flash/TrapImage.h"
 
 namespace fs = std::filesystem;
 

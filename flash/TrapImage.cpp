@@ -1,4 +1,4 @@
-#include "ui/TrapImage.h"
+#include "flash/TrapImage.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "ui/FlashChip.h"
+#include "flash/FlashChip.h"
 
 #include <algorithm>
 #include <cctype>
@@ -30,6 +30,14 @@ bool IsUnknown(const std::string& name) {
 }
 
 }  // namespace
+
+const uint8_t kStraightWiring[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                     11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                     22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
+
+int HandlerBusIndex(uint32_t width) {
+    return width == 8 ? 0 : width == 32 ? 2 : 1;
+}
 
 uint32_t FlashChip::Capacity() const {
     const uint64_t bytes = static_cast<uint64_t>(m_nChipSize) * m_nChipCount;
@@ -118,7 +126,7 @@ void PrepareChipCommands(FlashChip& chip, DataLineMap map) {
 }
 
 std::string FlashHandlerName(const FlashChip& chip, uint32_t pageBusWidth) {
+    static const char* const kWidths[] = {"08", "16", "32"};
     std::string name = chip.m_nIntel == 1 ? "Flash1Bus" : "Flash0Bus";
-    name += pageBusWidth == 8 ? "08" : pageBusWidth == 32 ? "32" : "16";
-    return name + ".bin";
+    return name + kWidths[HandlerBusIndex(pageBusWidth)] + ".bin";
 }

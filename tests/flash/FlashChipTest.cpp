@@ -6,7 +6,7 @@
 #include <numeric>
 
 #include "config/Settings.h"
-#include "ui/FlashChip.h"
+#include "flash/FlashChip.h"
 
 namespace {
 

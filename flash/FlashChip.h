@@ -1,7 +1,7 @@
-// What the FLASH page knows about the chips of its bank, and the computations behind their
+// What is known about the flash chips of a bank, and the computations behind their
 // identification: preparing values for the bank's data bus and wiring, rebuilding the
 // identification words, looking them up, choosing the command set and the handler file.
-// Free of any dialog toolkit; CFlashPage wraps these with its selected bank.
+// The FLASH page wraps these with its selected bank; tests and benchmarks use them as they are.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +31,14 @@ struct FlashChip {
 
 // Entry i of a data-line map: the chip data bit that bus line i carries. 32 entries.
 using DataLineMap = const uint8_t*;
+// Bus line i carries chip bit i.
+extern const uint8_t kStraightWiring[32];
+
+// The bus widths the flash handlers drive, in the order the FLASH page lists them.
+constexpr uint32_t kHandlerBusWidths[] = {8, 16, 32};
+// The index in kHandlerBusWidths of the handler that serves a bus this wide: 8 and 32 have
+// their own, every other width the 16-bit one.
+int HandlerBusIndex(uint32_t width);
 
 uint32_t MaskToBus(const FlashChip& chip, uint32_t value);
 uint32_t MaskWordMode(uint32_t value, uint32_t wordMode);
