@@ -8,8 +8,10 @@
 #include <cstring>
 
 #include "config/Settings.h"
+#include "link/TargetLink.h"
 #include "port/DriverTable.h"
 #include "port/PortTalk.h"
+#include "ui/AppState.h"
 #include "ui/DialogTemplate.h"
 #include "ui/MainApp.h"
 #include "ui/qt/QtUiHost.h"
@@ -58,6 +60,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     port::SelectPortDriver(std::move(driver));
+
+    // The operation log and the link's trace go into the working folder.
+    SetLogTarget("log.txt", false);
+    g_link.SetTraceFile("trace.txt");
 
     qtui::CQtUiHost host;
     SetUiHost(&host);

@@ -137,6 +137,7 @@ int RunInWindow(const CliOptions& options,
     host.SetListener(&view);
     SetUiHost(&host);
     SetLogTarget(options.log.empty() ? "log.txt" : options.log, true);
+    g_link.SetTraceFile("trace.txt");
 
     int rc = 1;
     host.SetModalDriver([&](CDialog& dialog) {

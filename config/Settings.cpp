@@ -614,3 +614,7 @@ std::string FormatSettingsReport(const CSettings& s) {
         out += Fmt("  NUM%zu", i) + DeviceRow(s.m_devices[i]) + "\n";
     return out;
 }
+
+// Built after theApp and g_link (port/StaticOrder.h), so saved before the link closes at exit.
+CSettings g_settings;
+uint32_t g_currentDut = 0;

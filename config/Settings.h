@@ -70,6 +70,8 @@ class CSettings {
     CSettings();
     // Loads Tapwright.ini from `workingDir`.
     explicit CSettings(const std::string& workingDir);
+    // Loads Tapwright.ini from `workingDir` again, replacing every value held.
+    void Load(const std::string& workingDir);
     // Saves, unless DisableSaving() was called.
     ~CSettings();
     CSettings(const CSettings&) = delete;
@@ -114,7 +116,6 @@ class CSettings {
     bool m_bFileMissing = false;
 
   private:
-    void Load(const std::string& workingDir);
     void LoadProfile(const config::IniFile& ini, uint32_t index, DutProfile& dut);
     void LoadTables(const config::IniFile& ini);
     void Warn(const std::string& where, const std::string& what) const;

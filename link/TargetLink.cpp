@@ -7,6 +7,9 @@
 #include "link/LinkErrors.h"
 #include "port/CableWiring.h"
 #include "port/PortTalk.h"
+#include "port/StaticOrder.h"
+
+CTargetLink g_link TAPWRIGHT_BUILT_AT(kBuildLink);
 
 namespace cable = port::cable;
 
@@ -128,7 +131,7 @@ uint32_t CTargetLink::Open(ILinkObserver* observer) {
 
     const uint32_t result = OpenPortDriver();
     if (m_pTrace != nullptr) std::fclose(m_pTrace);  // reopened: start a fresh, empty trace
-    m_pTrace = std::fopen("trace.txt", "wt");
+    m_pTrace = m_traceFile.empty() ? nullptr : std::fopen(m_traceFile.c_str(), "wt");
     m_bOpen = true;
     TapResetPulse();
     return result;

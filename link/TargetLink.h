@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <utility>
 
 #include "link/FlashCommandSet.h"
 #include "link/LinkObserver.h"
@@ -103,6 +105,8 @@ class CTargetLink {
 
     // --- JTAG adapter and TAP ---
     uint32_t Open(ILinkObserver* observer);  // 0, or 255 when the port driver is unavailable
+    // Where Open creates its empty trace file; none until the front end names one.
+    void SetTraceFile(std::string path) { m_traceFile = std::move(path); }
     void Close();
     void SetProgressMode(uint8_t mode);
     uint32_t ReadIdCode();
@@ -244,6 +248,7 @@ class CTargetLink {
     // Set by Open, cleared by Close: a second Close (at exit) then does nothing at all.
     bool m_bOpen = false;
     TargetProgram m_program;
+    std::string m_traceFile;
 };
 
 extern CTargetLink g_link;

@@ -6,11 +6,12 @@
 #include <string>
 
 #include "port/DriverTable.h"
+#include "port/StaticOrder.h"
 
 namespace {
 
-std::unique_ptr<port::IPortDriver> g_driver;
-std::unique_ptr<port::IPortDevice> g_device;
+std::unique_ptr<port::IPortDriver> g_driver TAPWRIGHT_BUILT_AT(kBuildPortState);
+std::unique_ptr<port::IPortDevice> g_device TAPWRIGHT_BUILT_AT(kBuildPortState);
 std::FILE* g_out = nullptr;
 
 std::FILE* Out() {

@@ -18,7 +18,7 @@ trap 'rm -rf "$work"' EXIT
 
 "$cxx" -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I"$root" "$root/tests/fuzz/SettingsFuzz.cpp" "$root/config/IniFile.cpp" \
-    "$root/config/Settings.cpp" "$root/tests/fuzz/FuzzGlobals.cpp" -o "$work/settings_fuzz"
+    "$root/config/Settings.cpp" -o "$work/settings_fuzz"
 
 cp -r "$root/tests/fuzz/corpus" "$work/corpus"
 mkdir -p "$work/artifacts"

@@ -11,7 +11,7 @@ bool g_cpuIdentified = false;
 std::FILE* g_log = nullptr;
 
 namespace {
-std::string g_logPath = "log.txt";
+std::string g_logPath;  // none until the front end names one
 bool g_logAppend = false;
 }  // namespace
 
@@ -35,6 +35,7 @@ const std::string& LogPath() {
 
 bool OpenLog() {
     CloseLog();
+    if (g_logPath.empty()) return false;
     g_log = std::fopen(g_logPath.c_str(), g_logAppend ? "at" : "wt");
     return g_log != nullptr;
 }

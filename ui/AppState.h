@@ -18,8 +18,9 @@ extern bool g_cpuIdentified;
 extern std::FILE* g_log;
 // Appends to the log and flushes, so a crash or power cut loses nothing; no-op when closed.
 TAPWRIGHT_PRINTF(1, 2) void LogPrintf(const char* format, ...);
-// Where OpenLog writes: the GUI empties "log.txt" on every start; the command line appends
-// (a production line keeps its history).
+// Where OpenLog writes, set by the front end (nothing is written until then): the window
+// empties "log.txt" in the working folder on every start; the command line appends (a
+// production line keeps its history).
 void SetLogTarget(const std::string& path, bool append);
 const std::string& LogPath();
 // Closes any open log, then opens the target. False (g_log null) when it cannot be opened.

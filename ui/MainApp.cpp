@@ -1,6 +1,9 @@
 #include "ui/MainApp.h"
 
+#include "port/StaticOrder.h"
 #include "ui/MainDlg.h"
+
+CMainApp theApp TAPWRIGHT_BUILT_AT(kBuildApp);
 
 bool CMainApp::InitInstance() {
     CMainDlg dlg;

@@ -4,8 +4,10 @@
 
 #include <string>
 
+#include "link/TargetLink.h"
 #include "port/DriverTable.h"
 #include "port/PortTalk.h"
+#include "ui/AppState.h"
 #include "ui/MainApp.h"
 #include "ui/win/WinUiHost.h"
 
@@ -41,6 +43,10 @@ int main(int argc, char** argv) {
     auto driver = port::CreatePortDriver(port::ResolveDriverSpec(option), error);
     if (!driver) return Say(error, MB_ICONERROR, 2);
     port::SelectPortDriver(std::move(driver));
+
+    // The operation log and the link's trace go into the working folder.
+    SetLogTarget("log.txt", false);
+    g_link.SetTraceFile("trace.txt");
 
     winui::CWinUiHost host;
     SetUiHost(&host);

@@ -6,6 +6,7 @@
 
 #include "ScriptedLink.h"
 #include "port/PortTalk.h"
+#include "support/TestProcess.h"
 
 namespace {
 
@@ -211,13 +212,14 @@ void CountSleep(uint32_t ms) {
 }
 
 TEST(LinkOpen, PulsesTrstWithTwoSleepsAndCreatesEmptyTrace) {
-    std::remove("trace.txt");
+    const auto trace = test::ScratchDir() / "open-trace.txt";
     g_sleepCount = 0;
     SetLinkSleepFunction(CountSleep);
     auto driver = std::make_unique<test::RecordingPortDriver>();
     test::RecordingPortDriver* wire = driver.get();
     port::SelectPortDriver(std::move(driver));
     CTargetLink link;
+    link.SetTraceFile(trace.string());
     link.m_nError = 112;
     link.m_bSession = true;
     link.m_bProgressFlash = true;
@@ -232,8 +234,8 @@ TEST(LinkOpen, PulsesTrstWithTwoSleepsAndCreatesEmptyTrace) {
     ASSERT_EQ(clocks.size(), 2u);
     EXPECT_EQ(clocks[0].trst, 0);
     EXPECT_EQ(clocks[1].trst, 1);
-    ASSERT_TRUE(std::filesystem::exists("trace.txt"));
-    EXPECT_EQ(std::filesystem::file_size("trace.txt"), 0u);
+    ASSERT_TRUE(std::filesystem::exists(trace));
+    EXPECT_EQ(std::filesystem::file_size(trace), 0u);
     link.m_nError = -1;
     link.Close();
     port::SelectPortDriver(nullptr);
@@ -241,7 +243,7 @@ TEST(LinkOpen, PulsesTrstWithTwoSleepsAndCreatesEmptyTrace) {
 }
 
 TEST(LinkOpen, UnavailableDriverGives255AndStillCreatesTrace) {
-    std::remove("trace.txt");
+    const auto trace = test::ScratchDir() / "unavailable-trace.txt";
     SetLinkSleepFunction(test::NoSleep);
     std::FILE* sink = std::tmpfile();
     port::SetPortMessageStream(sink);
@@ -250,8 +252,9 @@ TEST(LinkOpen, UnavailableDriverGives255AndStillCreatesTrace) {
     port::SelectPortDriver(std::move(driver));
     {
         CTargetLink link;
+        link.SetTraceFile(trace.string());
         EXPECT_EQ(link.Open(nullptr), 255u);
-        EXPECT_TRUE(std::filesystem::exists("trace.txt"));
+        EXPECT_TRUE(std::filesystem::exists(trace));
         link.ReadIdCode();  // every request fails; no crash
         link.Close();
     }

@@ -1,11 +1,9 @@
 // The main window on a UI host (in memory, or real widgets) against a fresh virtual board:
-// files in a scratch folder, the log there, handlers from the source tree, and the settings
-// the window changes put back afterwards.
+// default settings, files and the log in a scratch folder, handlers from the source tree.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +17,7 @@
 #include "port/PortTalk.h"
 #include "port/SimPortDriver.h"
 #include "support/SimLinkFixture.h"
+#include "support/TestProcess.h"
 #include "ui/AppState.h"
 #include "ui/MainDlg.h"
 #include "ui/MemoryUiHost.h"
@@ -32,24 +31,18 @@ class WindowFixture : public ::testing::Test {
   protected:
     enum : int { kCpuId = 1000, kLoad = 1022, kStatus = 1016, kResult = 1020, kTab = 1054 };
 
+    // Every test starts from the default settings, with the handlers of the source tree.
     void SetUp() override {
         SetUiHost(&host);
         port::SetPortMessageStream(quiet);
         SetLinkSleepFunction(NoSleep);
-        savedDuts = g_settings.m_duts;
-        savedProcs = g_settings.m_procs;
-        savedWorkDir = g_settings.m_workDir;
-        savedSelections = {g_settings.m_nTabNum, g_settings.m_nLptNum, g_settings.m_nFlashNum,
-                           g_settings.m_nDutNum};
-        g_settings.m_nTabNum = g_settings.m_nLptNum = g_settings.m_nFlashNum = 0;
-        g_settings.m_nDutNum = 0;
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        tmp = ScratchDir() / (std::string(info->test_suite_name()) + "-" + info->name());
+        fs::create_directories(tmp);
+        g_settings.Load(tmp.string());
         const char* src = std::getenv("TAPWRIGHT_SOURCE_DIR");
         g_settings.m_workDir = src != nullptr ? src : "..";
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        tmp = fs::temp_directory_path() /
-              (std::string("tapwright-pages-") + info->test_suite_name() + "-" + info->name());
-        fs::remove_all(tmp);
-        fs::create_directories(tmp);
+        g_currentDut = 0;
         SetLogTarget((tmp / "log.txt").string(), false);
     }
     void TearDown() override {
@@ -61,18 +54,6 @@ class WindowFixture : public ::testing::Test {
         SetLinkSleepFunction(nullptr);
         SetUiHost(nullptr);
         port::SetPortMessageStream(stdout);
-        SetLogTarget("log.txt", false);
-        g_settings.m_duts = savedDuts;
-        g_settings.m_nDutCount = static_cast<uint32_t>(savedDuts.size());
-        g_settings.m_procs = savedProcs;
-        g_settings.m_nProcCount = static_cast<uint32_t>(savedProcs.size());
-        g_settings.m_workDir = savedWorkDir;
-        // The window stores its selections (the tab shown) into the settings: put them back.
-        g_settings.m_nTabNum = savedSelections[0];
-        g_settings.m_nLptNum = savedSelections[1];
-        g_settings.m_nFlashNum = savedSelections[2];
-        g_settings.m_nDutNum = savedSelections[3];
-        g_currentDut = 0;
         fs::remove_all(tmp);
         if (quiet != nullptr) std::fclose(quiet);
     }
@@ -136,10 +117,6 @@ class WindowFixture : public ::testing::Test {
     std::FILE* quiet = std::tmpfile();
     CMainDlg dlg;
     sim::Board* board = nullptr;
-    std::vector<DutProfile> savedDuts;
-    std::vector<ProcessorEntry> savedProcs;
-    std::string savedWorkDir;
-    std::array<uint32_t, 4> savedSelections{};
     fs::path tmp;
 };
 

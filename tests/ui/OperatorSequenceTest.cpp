@@ -224,21 +224,18 @@ class OperatorSequences : public test::PagesWindow {
 
     void TearDown() override {
         Finish();
-        if (!savedDevices_.empty()) g_settings.m_devices = savedDevices_;
         test::PagesWindow::TearDown();
     }
 
   private:
     void Prepare(const Bench& bench) {
         bench_ = bench;
-        if (savedDevices_.empty()) {
-            savedDevices_ = g_settings.m_devices;
-            handlers_ = g_settings.m_workDir;
-        }
+        if (handlers_.empty()) handlers_ = g_settings.m_workDir;
+        g_settings.Load(tmp.string());  // the defaults again: no run inherits another's tables
         host_ = std::make_unique<CMemoryUiHost>();  // no answer left over from a run before
         SetUiHost(host_.get());
         board_ = &Board(bench.Knobs());
-        DutProfile p = savedDuts.at(0);
+        DutProfile p = g_settings.m_duts.at(0);
         std::snprintf(p.m_szName, sizeof p.m_szName, "PERSO");
         FlashBank bank = p.m_banks.at(0);
         bank.m_nBase = board_->flash().base();
@@ -257,7 +254,6 @@ class OperatorSequences : public test::PagesWindow {
         p.m_nTrapSize = bench.buffer;
         g_settings.m_duts = {p};
         g_settings.m_nDutCount = 1;
-        g_settings.m_devices = savedDevices_;
         g_settings.m_devices.at(0).m_nWordMode = bench.width == 8 ? 0 : 1;
         g_settings.m_devices.at(0).m_nAlgorithm = bench.intel ? 1 : 0;
         g_settings.m_workDir = handlers_;
@@ -750,7 +746,6 @@ class OperatorSequences : public test::PagesWindow {
     // The board after the last step.
     uint64_t flashWrites_ = 0;
     std::vector<uint8_t> eeprom_, iram_, sdram_;
-    std::vector<FlashDeviceEntry> savedDevices_;
     std::string handlers_;
     bool pulled_ = false, slow_ = false, noFiles_ = false, eraseFault_ = false;
 };

@@ -17,10 +17,6 @@ using M = CMemoryPage;
 
 class PageCases : public test::PagesWindow {
   protected:
-    void TearDown() override {
-        g_settings.m_devices = devices_;
-        test::PagesWindow::TearDown();
-    }
     DutProfile& Profile() { return g_settings.m_duts[0]; }
     CFlashPage& Flash() { return dlg.m_tab.m_flashPage; }
     CEepromPage& Eeprom() { return dlg.m_tab.m_eepromPage; }
@@ -32,7 +28,6 @@ class PageCases : public test::PagesWindow {
         Start(",clock-ns=500000");
         CpuIdAndLoad();
     }
-    std::vector<FlashDeviceEntry> devices_ = g_settings.m_devices;
 };
 
 TEST_F(PageCases, FlashFieldsOddBusWidthAndDevicesNamedUnknown) {
