@@ -91,6 +91,9 @@ struct TargetProgram {
     bool operator==(const TargetProgram&) const = default;
 };
 
+// Which transfers report their progress to the observer (SetProgressMode's numbers).
+enum class ProgressMode : uint8_t { kNone = 0, kRead = 1, kWrite = 2, kFlash = 3, kAll = 4 };
+
 // How the link sleeps (the 100 ms of the nTRST pulse). Tests replace it to run fast; null
 // restores the real sleep.
 using LinkSleepFunction = void (*)(uint32_t ms);
@@ -109,6 +112,7 @@ class CTargetLink {
     void SetTraceFile(std::string path) { m_traceFile = std::move(path); }
     void Close();
     void SetProgressMode(uint8_t mode);
+    void SetProgressMode(ProgressMode mode) { SetProgressMode(static_cast<uint8_t>(mode)); }
     uint32_t ReadIdCode();
 
     int ClockTap(int tms, int tdi);

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "config/Settings.h"
+#include "flash/TrapImage.h"
 #include "link/TargetLink.h"
 #include "ui/AppState.h"
 #include "ui/PageFiles.h"
-#include "flash/TrapImage.h"
 
 namespace {
 
@@ -146,14 +146,13 @@ void CEepromPage::OnCycles3() {
 void CEepromPage::OnLoadTrap() {
     const DutProfile* p = CurrentProfile();
     if (p == nullptr) return;
-    m_pObserver->EnableExitButton(false);
+    IMainWindow& obs = Observer();
+    // Each page then offers what now runs: the FLASH page's operations have lost their handler.
+    PageOperation op(obs, "Load Trap Handler with EEPROM management", ProgressMode::kNone,
+                     PageOperation::Lock::kExitButton);
     const std::string general = TrapHandlerPath(g_settings, g_settings.m_szTrapName);
     const std::string i2c =
         TrapHandlerPath(g_settings, p->m_nE2pCycles == 1 ? "I2C_3Cycles.bin" : "I2C_2Cycles.bin");
-    g_link.SetProgressMode(0);
-    m_pObserver->ShowStatus("Load Trap Handler with EEPROM management");
-    m_pObserver->ShowAddress("");
-    g_link.SetProgressMode(0);
 
     // Only the handler downloaded here is set up: whatever ran before has no EEPROM code. A
     // handler file that cannot be read is a failed load.
@@ -164,8 +163,8 @@ void CEepromPage::OnLoadTrap() {
         if (BuildTrapImage({general, i2c}, image, imageError)) {
             loaded = g_link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0,
                                             TargetProgram::Eeprom());
-            m_pObserver->ShowAddress(loaded ? "Ok" : kError);
-            m_pObserver->EnableDutSelector(!loaded);
+            obs.ShowAddress(loaded ? "Ok" : kError);
+            obs.EnableDutSelector(!loaded);
         }
         g_link.EndSession();
     } else {
@@ -175,12 +174,11 @@ void CEepromPage::OnLoadTrap() {
     if (loaded && g_link.SetupEeprom(p->m_nE2pScc, p->m_nE2pPio)) {
         ShowFields();
     } else {
-        m_pObserver->EnableCpuIdButton(true);
-        if (!imageError.empty()) m_pObserver->ShowStatus(imageError);
-        m_pObserver->ShowAddress(kError);
+        obs.EnableCpuIdButton(true);
+        if (!imageError.empty()) obs.ShowStatus(imageError);
+        obs.ShowAddress(kError);
     }
-    // Each page offers what now runs: the FLASH page's operations have lost their handler.
-    m_pObserver->UnlockControls();
+    op.Unlock();
     LogPrintf("Load Trap Handler with EEPROM Management\n");
 }
 
@@ -193,23 +191,22 @@ bool CEepromPage::RequireHandler() {
 void CEepromPage::ShowTransferResult(bool ok) {
     if (ok) return;
     g_link.ReportError();
-    m_pObserver->ShowAddress(kError);
+    Observer().ShowAddress(kError);
 }
 
 bool CEepromPage::SizeAccepted(uint32_t size) {
     if (size <= kMaxEepromSize) return true;
-    m_pObserver->ShowStatus("EEPROM Size " + Hex8(size) + " is larger than the largest EEPROM (" +
-                            Hex8(kMaxEepromSize) + " bytes)");
-    m_pObserver->ShowAddress(kError);
+    Observer().ShowStatus("EEPROM Size " + Hex8(size) + " is larger than the largest EEPROM (" +
+                          Hex8(kMaxEepromSize) + " bytes)");
+    Observer().ShowAddress(kError);
     return false;
 }
 
 void CEepromPage::OnRead() {
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
-    m_pObserver->LockControls();
-    m_pObserver->ShowStatus("Read EEPROM Data");
-    m_pObserver->ShowAddress("");
+    // The progress mode of the operation before stays.
+    PageOperation op(Observer(), "Read EEPROM Data", std::nullopt);
     std::string path;
     if (SizeAccepted(size) && RequireHandler() && AskFile(false, kFilter, "bin", m_strFile, path)) {
         ShowFields();
@@ -217,38 +214,34 @@ void CEepromPage::OnRead() {
         ShowTransferResult(g_link.ReadEeprom(start, size, buffer.data()));
         if (const FileFault fault = WriteWholeFile(path, buffer.data(), buffer.size());
             fault != FileFault::None)
-            ShowFileFault(*m_pObserver, fault, path, kError);
+            ShowFileFault(Observer(), fault, path, kError);
     }
-    m_pObserver->UnlockControls();
+    op.Unlock();
     LogPrintf("Reading Eeprom -->    From : %08X Length : %08X bytes\n", start, size);
 }
 
 void CEepromPage::OnWrite() {
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
-    m_pObserver->LockControls();
-    m_pObserver->ShowStatus("Write EEPROM Data");
-    m_pObserver->ShowAddress("");
+    PageOperation op(Observer(), "Write EEPROM Data", std::nullopt);
     std::string path;
     if (SizeAccepted(size) && RequireHandler() && AskFile(true, kFilter, "bin", m_strFile, path)) {
         ShowFields();
         std::vector<uint8_t> buffer;
         if (const FileFault fault = ReadFileHead(path, size, buffer); fault != FileFault::None)
-            ShowFileFault(*m_pObserver, fault, path, kError);
+            ShowFileFault(Observer(), fault, path, kError);
         else
             ShowTransferResult(
                 g_link.WriteEeprom(start, static_cast<uint32_t>(buffer.size()), buffer.data()));
     }
-    m_pObserver->UnlockControls();
+    op.Unlock();
     LogPrintf("Writing Eeprom -->    From : %08X Length : %08X bytes\n", start, size);
 }
 
 void CEepromPage::OnErase() {
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
-    m_pObserver->LockControls();
-    m_pObserver->ShowStatus("Erase EEPROM Data");
-    m_pObserver->ShowAddress("");
+    PageOperation op(Observer(), "Erase EEPROM Data", std::nullopt);
     ShowFields();
     if (SizeAccepted(size) && RequireHandler() &&
         GetUiHost().MessageBox(this, "Confirmation ?", "Effacement de lEEPROM",
@@ -257,5 +250,4 @@ void CEepromPage::OnErase() {
         ShowTransferResult(g_link.WriteEeprom(start, size, blank.data()));
         LogPrintf("Erasing Eeprom -->    From : %08X Length : %08X bytes\n", start, size);
     }
-    m_pObserver->UnlockControls();
 }

@@ -19,36 +19,12 @@ constexpr const char* kFileFilter = "Rom File (*.rom)|*.rom|Binary File (*.bin)|
 constexpr const char* kOk = "Ok";
 constexpr const char* kError = "!!! Error !!!";
 
-// Stands in for a page used before the container has handed it the main window.
-class CNullObserver final : public ILinkObserver {
-  public:
-    void ShowStatus(std::string) override {}
-    void ShowAddress(std::string) override {}
-    void SetProgress(uint32_t) override {}
-    void StartProgress(uint32_t) override {}
-    void ShowMessage(std::string, std::string) override {}
-    void ApplyDutProfile() override {}
-    void LockControls() override {}
-    void UnlockControls() override {}
-    void EnableExitButton(bool) override {}
-    void EnableCpuIdButton(bool) override {}
-    void EnableLoadButton(bool) override {}
-    void EnableDutSelector(bool) override {}
-    void EnableFlashPage(bool) override {}
-    void EnableEepromPage(bool) override {}
-};
-
 // The bus list holds the handlers' widths in order; with nothing chosen the 16-bit one serves.
 int32_t BusWidthOfItem(int item) {
     return static_cast<int32_t>(kHandlerBusWidths[item >= 0 && item < 3 ? item : 1]);
 }
 
 }  // namespace
-
-ILinkObserver& CFlashPage::Observer() {
-    static CNullObserver none;
-    return m_pObserver != nullptr ? *m_pObserver : none;
-}
 
 const uint8_t* CFlashPage::DataMap() const {
     const DutProfile* p = CurrentProfile();
@@ -239,13 +215,11 @@ void CFlashPage::OnBankDropDown() {
 }
 
 void CFlashPage::OnLoadTrap() {
-    ILinkObserver& obs = Observer();
-    obs.EnableExitButton(false);
+    IMainWindow& obs = Observer();
+    // Each page then offers what now runs: a new flash handler takes the EEPROM page's away.
+    PageOperation op(obs, "Read FLASH ID Code", ProgressMode::kNone,
+                     PageOperation::Lock::kExitButton);
     PrepareIdCommands();
-    obs.ShowStatus("Read FLASH ID Code");
-    obs.ShowAddress("");
-    g_link.SetProgressMode(0);
-
     if (!g_link.ReadFlashId(m_chip.m_nBase, m_chip.m_nBusWidth, m_chip.m_nMakerId,
                             m_chip.m_nDeviceId, m_chip.m_commands)) {
         g_link.ReportError();  // a session that did not start says why
@@ -258,8 +232,7 @@ void CFlashPage::OnLoadTrap() {
         }
         ShowFields();
     }
-    // Each page offers what now runs: a new flash handler takes the EEPROM page's away.
-    obs.UnlockControls();
+    op.Unlock();
     LogPrintf(
         "Reading FLASH ID --> Manufacturer : %s (%04X) %d x Device : %s (%04X) Size : %08X "
         "bytes\n",
@@ -268,13 +241,13 @@ void CFlashPage::OnLoadTrap() {
 }
 
 void CFlashPage::LoadFlashHandler() {
-    ILinkObserver& obs = Observer();
+    IMainWindow& obs = Observer();
     const std::string flashPath = TrapHandlerPath(g_settings, FlashHandlerName(m_nPageBusWidth));
     const std::string generalPath = TrapHandlerPath(g_settings, g_settings.m_szTrapName);
 
     obs.ShowStatus("Load Trap Handler with FLASH management");
     obs.ShowAddress("");
-    g_link.SetProgressMode(0);
+    g_link.SetProgressMode(ProgressMode::kNone);
     // Without a download, without the flash part or with nothing started, the parameters
     // would reach a handler that cannot use them: the load has failed.
     if (!g_link.BeginSession()) {
@@ -312,12 +285,8 @@ void CFlashPage::LoadFlashHandler() {
 void CFlashPage::OnRead() {
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
-    ILinkObserver& obs = Observer();
-    obs.LockControls();
-    obs.ShowStatus("Read FLASH Data");
-    obs.ShowAddress("");
-    g_link.SetProgressMode(1);
-
+    IMainWindow& obs = Observer();
+    PageOperation op(obs, "Read FLASH Data", ProgressMode::kRead);
     std::string path;
     if (AskFile(false, kFileFilter, "rom", m_strFile, path)) {
         ShowFields();
@@ -335,16 +304,13 @@ void CFlashPage::OnRead() {
             obs.ShowAddress(kError);
         }
     }
-    obs.UnlockControls();
+    op.Unlock();
     LogPrintf("Reading Flash -->    From : %08X Length : %08X bytes\n", start, size);
 }
 
 void CFlashPage::OnErase() {
-    ILinkObserver& obs = Observer();
-    obs.LockControls();
-    obs.ShowStatus("Erase FLASH Data");
-    obs.ShowAddress("");
-    g_link.SetProgressMode(0);
+    IMainWindow& obs = Observer();
+    PageOperation op(obs, "Erase FLASH Data", ProgressMode::kNone);
     if (GetUiHost().MessageBox(this, "Confirmation ?", "Effacement de la FLASH",
                                kMbYesNo | kMbIconExclamation) == kIdYes) {
         const bool ok = RequireHandler() && g_link.EraseFlash(m_chip.m_nBase);
@@ -356,7 +322,6 @@ void CFlashPage::OnErase() {
             LogPrintf("Erasing Flash -->    Error");
         }
     }
-    obs.UnlockControls();
 }
 
 bool CFlashPage::AskImageFile(std::string& path) {
@@ -368,12 +333,8 @@ bool CFlashPage::AskImageFile(std::string& path) {
 void CFlashPage::OnWrite() {
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
-    ILinkObserver& obs = Observer();
-    obs.LockControls();
-    obs.ShowStatus("Write FLASH Data");
-    obs.ShowAddress("");
-    g_link.SetProgressMode(3);
-
+    IMainWindow& obs = Observer();
+    PageOperation op(obs, "Write FLASH Data", ProgressMode::kFlash);
     std::string path;
     if (AskImageFile(path)) {
         std::vector<uint8_t> data;
@@ -386,7 +347,7 @@ void CFlashPage::OnWrite() {
             ShowFileFault(obs, FileFault::CannotRead, path, kError);
         }
     }
-    obs.UnlockControls();
+    op.Unlock();
     LogPrintf("Writing Flash -->    From : %08X Length : %08X bytes\n", start, size);
 }
 
@@ -394,12 +355,8 @@ void CFlashPage::OnVerify() {
     bool result = false;
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
-    ILinkObserver& obs = Observer();
-    obs.LockControls();
-    obs.ShowStatus("Verify FLASH Data");
-    obs.ShowAddress("");
-    g_link.SetProgressMode(0);
-
+    IMainWindow& obs = Observer();
+    PageOperation op(obs, "Verify FLASH Data", ProgressMode::kNone);
     uint32_t length = size;
     std::string path;
     if (AskImageFile(path)) {
@@ -417,7 +374,7 @@ void CFlashPage::OnVerify() {
             obs.StartProgress(0);
         }
     }
-    obs.UnlockControls();
+    op.Unlock();
     obs.ShowAddress(result ? kOk : kError);
     LogPrintf("Verifying Flash -->  From : %08X Length : %08X bytes %s\n", start, length,
               result ? "Ok" : "Ko");
@@ -425,7 +382,7 @@ void CFlashPage::OnVerify() {
 
 bool CFlashPage::CompareFlash(uint32_t start, uint32_t length, uint32_t chunkSize,
                               const std::vector<uint8_t>& data) {
-    ILinkObserver& obs = Observer();
+    IMainWindow& obs = Observer();
     std::vector<uint8_t> chunk;
     try {
         chunk.resize(std::min(chunkSize, length));

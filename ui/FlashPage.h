@@ -73,7 +73,6 @@ class CFlashPage : public CPage {
     void OnBankDropDown();
 
   private:
-    ILinkObserver& Observer();
     // The selected bank's data-line map; the identity when no bank is selected.
     const uint8_t* DataMap() const;
     // Bank index and bus width from the lists, the texts from their fields.

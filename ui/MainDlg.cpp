@@ -236,19 +236,3 @@ void CMainDlg::EnableDutSelector(bool flag) {
     EnableWindow(kIdDut, flag);
     UpdateWindow();
 }
-
-void CMainDlg::EnableFlashPage(bool flag) {
-    if (flag)
-        m_tab.m_flashPage.EnableControls();
-    else
-        m_tab.m_flashPage.DisableControls();
-    UpdateWindow();
-}
-
-void CMainDlg::EnableEepromPage(bool flag) {
-    if (flag)
-        m_tab.m_eepromPage.EnableControls();
-    else
-        m_tab.m_eepromPage.DisableControls();
-    UpdateWindow();
-}

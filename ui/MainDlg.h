@@ -1,17 +1,18 @@
 // The main window: port and profile choice, CPU ID and LOAD, the tab strip with the four
-// pages, progress, status and result. It is also the link's and the pages' observer.
+// pages, progress, status and result. It is also the link's observer and what the pages lock,
+// unlock and enable.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "link/LinkObserver.h"
 #include "ui/Dialog.h"
+#include "ui/MainWindow.h"
 #include "ui/PageTab.h"
 
 constexpr unsigned kIdmAboutBox = 0x0010;
 
-class CMainDlg : public CDialog, public ILinkObserver {
+class CMainDlg : public CDialog, public IMainWindow {
   public:
     enum : int {
         kIdCpuId = 1000,
@@ -34,7 +35,7 @@ class CMainDlg : public CDialog, public ILinkObserver {
     CMainDlg();
     ~CMainDlg() override;
 
-    ILinkObserver* Observer() { return this; }
+    IMainWindow* Observer() { return this; }
 
     // --- ILinkObserver ---
     void ShowStatus(std::string text) override;
@@ -42,15 +43,16 @@ class CMainDlg : public CDialog, public ILinkObserver {
     void SetProgress(uint32_t count) override;
     void StartProgress(uint32_t total) override;
     void ShowMessage(std::string text, std::string caption) override;
-    void ApplyDutProfile() override;
+    // --- IMainWindow ---
     void LockControls() override;
     void UnlockControls() override;
     void EnableExitButton(bool flag) override;
     void EnableCpuIdButton(bool flag) override;
     void EnableLoadButton(bool flag) override;
     void EnableDutSelector(bool flag) override;
-    void EnableFlashPage(bool flag) override;
-    void EnableEepromPage(bool flag) override;
+
+    // The profile at g_currentDut into the link (and its EMI words to the target) and the pages.
+    void ApplyDutProfile();
 
     // --- Handlers (reached through the message map; public for the front ends' tests) ---
     void OnCpuId();

@@ -80,7 +80,7 @@ void CMemoryPage::EnableControls() {
 
 void CMemoryPage::ShowTransferError() {
     g_link.ReportError();
-    m_pObserver->ShowAddress(kLinkError);
+    Observer().ShowAddress(kLinkError);
 }
 
 bool CMemoryPage::OnCommand(int id, UiEvent event) {
@@ -106,10 +106,7 @@ bool CMemoryPage::OnCommand(int id, UiEvent event) {
 void CMemoryPage::OnRead() {
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
-    m_pObserver->LockControls();
-    m_pObserver->ShowStatus("Read Memory Data");
-    m_pObserver->ShowAddress("");
-    g_link.SetProgressMode(1);
+    PageOperation op(Observer(), "Read Memory Data", ProgressMode::kRead);
     std::string path;
     if (AskFile(false, kFilter, "rom", m_strFile, path)) {
         ShowFields();
@@ -119,20 +116,17 @@ void CMemoryPage::OnRead() {
             if (!g_link.ReadMemory(start, size, buffer.get())) ShowTransferError();
             if (const FileFault fault = WriteWholeFile(path, buffer.get(), size);
                 fault != FileFault::None)
-                ShowFileFault(*m_pObserver, fault, path, kError);
+                ShowFileFault(Observer(), fault, path, kError);
         }
     }
-    m_pObserver->UnlockControls();
+    op.Unlock();
     LogPrintf("Reading Memory -->   From : %08X Length : %08X bytes\n", start, size);
 }
 
 void CMemoryPage::OnWrite() {
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
-    m_pObserver->LockControls();
-    m_pObserver->ShowStatus("Write Memory Data");
-    m_pObserver->ShowAddress("");
-    g_link.SetProgressMode(2);
+    PageOperation op(Observer(), "Write Memory Data", ProgressMode::kWrite);
     std::string path;
     if (AskFile(true, kFilter, "rom", m_strFile, path)) {
         ShowFields();
@@ -142,20 +136,16 @@ void CMemoryPage::OnWrite() {
             if (!g_link.WriteMemory(start, static_cast<uint32_t>(data.size()), data.data()))
                 ShowTransferError();
         } else if (fault != FileFault::NoMemory)  // no memory: nothing is sent, nothing said
-            ShowFileFault(*m_pObserver, fault, path, kError);
+            ShowFileFault(Observer(), fault, path, kError);
     }
-    m_pObserver->UnlockControls();
+    op.Unlock();
     LogPrintf("Writing Memory -->   From : %08X Length : %08X bytes\n", start, size);
 }
 
 void CMemoryPage::OnLoad() {
-    m_pObserver->LockControls();
-    m_pObserver->ShowStatus("Load File in SDRAM Memory");
-    m_pObserver->ShowAddress("");
-    g_link.SetProgressMode(2);
+    PageOperation op(Observer(), "Load File in SDRAM Memory", ProgressMode::kWrite);
     std::string path;
     if (AskFile(true, kFilter, "rom", m_strFile, path)) LoadImage(path);
-    m_pObserver->UnlockControls();
 }
 
 void CMemoryPage::LoadImage(const std::string& path) {
@@ -164,7 +154,7 @@ void CMemoryPage::LoadImage(const std::string& path) {
     if (const FileFault fault = ReadFileHead(path, kSdramHeaderSize, head, &length);
         fault != FileFault::None) {
         ShowFields();
-        ShowFileFault(*m_pObserver, fault, path, kError);
+        ShowFileFault(Observer(), fault, path, kError);
         return;
     }
     // A file shorter than the header leaves the rest of it zero: nothing past its end is read.
@@ -177,18 +167,18 @@ void CMemoryPage::LoadImage(const std::string& path) {
     ShowFields();
     if (!SdramHeaderAccepted(header, length)) {
         LogPrintf("Load Memory -->      File not conform");
-        m_pObserver->ShowAddress(kError);
+        Observer().ShowAddress(kError);
         return;
     }
     std::vector<uint8_t> image;
     const FileFault fault = ReadFileHead(path, imageLength, image);
     if (fault == FileFault::NoMemory) {
         LogPrintf("Load Memory -->      Malloc error");
-        m_pObserver->ShowAddress(kError);
+        Observer().ShowAddress(kError);
         return;
     }
     if (fault != FileFault::None || image.size() != imageLength) {
-        ShowFileFault(*m_pObserver, FileFault::CannotRead, path, kError);
+        ShowFileFault(Observer(), FileFault::CannotRead, path, kError);
         return;
     }
     const bool written = g_link.WriteMemory(address, imageLength, image.data());
@@ -204,22 +194,16 @@ void CMemoryPage::OnGo() {
     g_cpuIdentified = false;
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
-    m_pObserver->LockControls();
-    m_pObserver->ShowStatus("Running from SDRAM");
-    m_pObserver->ShowAddress("");
-    g_link.SetProgressMode(0);
+    PageOperation op(Observer(), "Running from SDRAM", ProgressMode::kNone);
     const uint32_t entry = start + size - 2;  // the image's last two bytes
     const bool ok = g_link.Go(entry);
     LogPrintf("Instruction -->      Go from SDRAM\n");
-    // The pages stay disabled; LOAD TRAP now follows what runs after the jump.
-    m_pObserver->LockControls();
-    m_pObserver->EnableCpuIdButton(true);
-    m_pObserver->EnableLoadButton(false);
-    m_pObserver->EnableExitButton(true);
+    // LOAD TRAP now follows what runs after the jump.
+    op.LeaveLocked();
     if (ok) {
-        m_pObserver->ShowAddress(Hex8(entry));
+        Observer().ShowAddress(Hex8(entry));
     } else {
         g_link.ReportError();
-        m_pObserver->ShowAddress(kError);
+        Observer().ShowAddress(kError);
     }
 }

@@ -40,10 +40,7 @@ bool CMiscPage::OnCommand(int id, UiEvent event) {
 
 void CMiscPage::ReadValue(const char* status, const char* name,
                           bool (CTargetLink::*read)(uint32_t&)) {
-    m_pObserver->LockControls();
-    m_pObserver->ShowStatus(status);
-    m_pObserver->ShowAddress("");
-    g_link.SetProgressMode(0);
+    PageOperation op(Observer(), status, ProgressMode::kNone);
     uint32_t value = 0;
     const bool ok = (g_link.*read)(value);
     // A failed read delivers nothing: say so rather than show an old or made-up value.
@@ -52,10 +49,10 @@ void CMiscPage::ReadValue(const char* status, const char* name,
     } else {
         g_link.ReportError();
         m_strData = kNoValue;
-        m_pObserver->ShowAddress("!!! Error !!!");
+        Observer().ShowAddress("!!! Error !!!");
     }
     UpdateData(false);
-    m_pObserver->UnlockControls();
+    op.Unlock();
     if (ok)
         LogPrintf("Instruction -->      %s : %08X\n", name, value);
     else
@@ -72,21 +69,15 @@ void CMiscPage::OnProcId() {
 
 void CMiscPage::OnReboot() {
     g_cpuIdentified = false;
-    m_pObserver->LockControls();
-    m_pObserver->ShowStatus("Instruction Reboot");
-    m_pObserver->ShowAddress("");
-    g_link.SetProgressMode(0);
+    PageOperation op(Observer(), "Instruction Reboot", ProgressMode::kNone);
     const bool ok = g_link.Reboot();
     LogPrintf("Instruction -->      Reboot\n");
-    // The pages stay disabled; LOAD TRAP now follows what runs after the reboot.
-    m_pObserver->LockControls();
-    m_pObserver->EnableCpuIdButton(true);
-    m_pObserver->EnableLoadButton(false);
-    m_pObserver->EnableExitButton(true);
+    // LOAD TRAP now follows what runs after the reboot.
+    op.LeaveLocked();
     if (ok) {
-        m_pObserver->ShowAddress("*** Reboot ***");
+        Observer().ShowAddress("*** Reboot ***");
     } else {
         g_link.ReportError();
-        m_pObserver->ShowAddress("*** Error ***");
+        Observer().ShowAddress("*** Error ***");
     }
 }

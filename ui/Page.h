@@ -1,17 +1,44 @@
-// What every page of the tab strip offers the main window.
+// What every page of the tab strip offers the main window, and how a page runs an operation.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
-#include "link/LinkObserver.h"
+#include "link/TargetLink.h"
 #include "ui/Dialog.h"
+#include "ui/MainWindow.h"
+
+// One operation of a page, from its button to its end. On entry the pages' controls and "Fin"
+// are locked (only "Fin" for a LOAD TRAP, as the pages stay usable there), the title is shown,
+// the result field cleared and, when given, the link's progress mode set. On every way out the
+// controls come back as what now runs on the target allows.
+class PageOperation {
+  public:
+    enum class Lock { kControls, kExitButton };
+
+    PageOperation(IMainWindow& window, const std::string& title, std::optional<ProgressMode> mode,
+                  Lock lock = Lock::kControls);
+    ~PageOperation() { Unlock(); }
+    PageOperation(const PageOperation&) = delete;
+    PageOperation& operator=(const PageOperation&) = delete;
+
+    // The controls back now, before the result is shown.
+    void Unlock();
+    // After GO and Reboot the target no longer runs what the pages drive: they stay locked, and
+    // CPU ID and "Fin" are offered again.
+    void LeaveLocked();
+
+  private:
+    IMainWindow& m_window;
+    bool m_held = true;
+};
 
 class CPage : public CDialog {
   public:
     explicit CPage(int templateId) : CDialog(templateId) {}
-    // Stores the main window's observer (not owned); set before the window is created.
-    void SetObserver(ILinkObserver* observer) { m_pObserver = observer; }
+    // Stores the main window (not owned); set before the window is created.
+    void SetObserver(IMainWindow* observer) { m_pObserver = observer; }
     // Enables what the state flags allow; disables nothing.
     virtual void EnableControls() = 0;
     // Disables the operations (a page may keep its LOAD TRAP by the flags).
@@ -30,5 +57,8 @@ class CPage : public CDialog {
     bool AskFile(bool open, const char* filter, const char* defaultExt, std::string& fileField,
                  std::string& path);
 
-    ILinkObserver* m_pObserver = nullptr;
+    // The main window; one that shows nothing stands in before the container hands it over.
+    IMainWindow& Observer();
+
+    IMainWindow* m_pObserver = nullptr;
 };

@@ -16,7 +16,7 @@ void CPageTab::Attach(CDialog* owner, int id) {
     m_nId = id;
 }
 
-void CPageTab::CreatePages(ILinkObserver* observer) {
+void CPageTab::CreatePages(IMainWindow* observer) {
     m_pObserver = observer;
     for (CPage* page : m_pages) page->SetObserver(observer);
     for (CPage* page : m_pages) page->Create(m_pOwner, m_nId);

@@ -1,7 +1,6 @@
 // The tab strip of the main window (control 1054) and the four pages it owns.
 #pragma once
 
-#include "link/LinkObserver.h"
 #include "ui/EepromPage.h"
 #include "ui/FlashPage.h"
 #include "ui/MemoryPage.h"
@@ -19,9 +18,9 @@ class CPageTab {
 
     // Binds the container to tab control `id` of `owner` (the control binding of the window).
     void Attach(CDialog* owner, int id);
-    // Hands every page the observer, creates their windows inside the tab control in tab
+    // Hands every page the main window, creates their windows inside the tab control in tab
     // order (their OnInitDialog runs then), and lays them out.
-    void CreatePages(ILinkObserver* observer);
+    void CreatePages(IMainWindow* observer);
     // Places every page under the tab labels; FLASH shown, the others hidden.
     void LayoutPages();
     // Destroys the page windows in tab order (their OnDestroy runs).
@@ -29,7 +28,7 @@ class CPageTab {
 
     // Tab order: FLASH, EEPROM, MEMORY, MISC.
     CPage* m_pages[kPageCount] = {};
-    ILinkObserver* m_pObserver = nullptr;
+    IMainWindow* m_pObserver = nullptr;
     CFlashPage m_flashPage;
     CEepromPage m_eepromPage;
     CMemoryPage m_memoryPage;

@@ -2,10 +2,10 @@
 #include <vector>
 
 #include "config/Settings.h"
+#include "flash/TrapImage.h"
 #include "link/TargetLink.h"
 #include "ui/AppState.h"
 #include "ui/MainDlg.h"
-#include "flash/TrapImage.h"
 
 void CMainDlg::ShowCpuFields() {
     SetDlgItemText(kIdIdCode, m_strIdCode);
@@ -18,7 +18,7 @@ void CMainDlg::OnCpuId() {
     EnableWindow(kIdExit, false);
     ShowStatus("Read CPU ID Code");
     ShowAddress("");
-    g_link.SetProgressMode(0);
+    g_link.SetProgressMode(ProgressMode::kNone);
     const uint32_t id = g_link.ReadIdCode();
 
     m_strCpu = LookupProcessor(g_settings, id);
@@ -53,7 +53,7 @@ void CMainDlg::OnCpuId() {
 void CMainDlg::OnLoadTrap() {
     ShowStatus("Load Trap Handler without FLASH management");
     ShowAddress("");
-    g_link.SetProgressMode(0);
+    g_link.SetProgressMode(ProgressMode::kNone);
     if (!g_link.BeginSession()) return;
 
     LoadTrapHandlerFile();

@@ -23,18 +23,8 @@ class ObserverRecorder final : public ILinkObserver {
     void ShowMessage(std::string text, std::string caption) override {
         Log("ShowMessage", text + "|" + caption);
     }
-    void ApplyDutProfile() override { Log("ApplyDutProfile", ""); }
-    void LockControls() override { Log("LockControls", ""); }
-    void UnlockControls() override { Log("UnlockControls", ""); }
-    void EnableExitButton(bool flag) override { Log("EnableExitButton", Flag(flag)); }
-    void EnableCpuIdButton(bool flag) override { Log("EnableCpuIdButton", Flag(flag)); }
-    void EnableLoadButton(bool flag) override { Log("EnableLoadButton", Flag(flag)); }
-    void EnableDutSelector(bool flag) override { Log("EnableDutSelector", Flag(flag)); }
-    void EnableFlashPage(bool flag) override { Log("EnableFlashPage", Flag(flag)); }
-    void EnableEepromPage(bool flag) override { Log("EnableEepromPage", Flag(flag)); }
 
   private:
-    static std::string Flag(bool flag) { return flag ? "1" : "0"; }
     void Log(const char* name, const std::string& args) {
         calls.push_back(std::string(name) + "(" + args + ")");
     }
