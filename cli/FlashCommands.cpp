@@ -7,9 +7,6 @@
 #include "cli/FrontEnd.h"
 #include "cli/WindowRun.h"
 #include "flash/FlashChip.h"
-#include "link/LinkErrors.h"
-#include "link/TargetLink.h"
-#include "ui/AppState.h"
 #include "ui/MainDlg.h"
 #include "ui/MemoryUiHost.h"
 
@@ -69,18 +66,10 @@ class CFlashDriver {
 
   private:
     int Prepare() {
-        if (!m_op.Press(m_main, CMainDlg::kIdCpuId, "CPU ID")) return 1;
+        const bool identified = m_op.CpuId();
         std::printf("CPU    : %s (%s)\n", m_main.GetDlgItemText(CMainDlg::kIdCpu).c_str(),
                     m_main.GetDlgItemText(CMainDlg::kIdIdCode).c_str());
-        if (!g_cpuIdentified) return 1;
-        if (!m_op.Press(m_main, CMainDlg::kIdLoad, "LOAD")) return 1;
-        if (!g_link.HandlerRunning()) {
-            const std::string why = LinkErrorText(g_link.m_nError);
-            std::fprintf(stderr, "tapwright-cli: the general trap handler did not start%s%s\n",
-                         why.empty() ? "" : ": ", why.c_str());
-            return 1;
-        }
-        return 0;
+        return identified && m_op.Load() ? 0 : 1;
     }
 
     int Select(CFlashPage& page) {

@@ -32,27 +32,23 @@ const CLI::Validator kImageToWrite(
 namespace {
 
 int CpuId(CMainDlg& main, CWindowOperator& op) {
-    if (!op.Press(main, CMainDlg::kIdCpuId, "CPU ID")) return 1;
+    const bool identified = op.CpuId();
     std::printf("IDCODE : %s\nCPU    : %s\n", main.GetDlgItemText(CMainDlg::kIdIdCode).c_str(),
                 main.GetDlgItemText(CMainDlg::kIdCpu).c_str());
-    return op.Result() == "Ok" ? 0 : 1;
+    return identified ? 0 : 1;
 }
 
 int Load(CMainDlg& main, CWindowOperator& op) {
-    if (!op.Press(main, CMainDlg::kIdLoad, "no processor identified: LOAD")) return 1;
+    const bool started = op.Load();
     const std::string result = op.Result();
-    if (result.empty()) {
-        // The window shows nothing more; say why here.
-        CWindowOperator::NoLinkSession(nullptr);
-        return 1;
-    }
+    if (result.empty()) return 1;  // no link session: said by the step
     std::printf("Status : %s\nCtrl   : %s\nIptr   : %s\nWptr   : %s\n",
                 main.GetDlgItemText(CMainDlg::kIdTrapStatus).c_str(),
                 main.GetDlgItemText(CMainDlg::kIdCtrl).c_str(),
                 main.GetDlgItemText(CMainDlg::kIdIptr).c_str(),
                 main.GetDlgItemText(CMainDlg::kIdWptr).c_str());
     std::printf("Trap handler: %s\n", result.c_str());
-    return result == "Ok" ? 0 : 1;
+    return started ? 0 : 1;
 }
 
 }  // namespace

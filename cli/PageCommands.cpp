@@ -46,11 +46,7 @@ class CPageDriver {
     }
 
   private:
-    bool CpuId(bool load) {
-        if (!m_op.Press(m_main, CMainDlg::kIdCpuId, "CPU ID") || !m_op.ResultOk("CPU ID"))
-            return false;
-        return !load || (m_op.Press(m_main, CMainDlg::kIdLoad, "LOAD") && m_op.ResultOk("LOAD"));
-    }
+    bool CpuId(bool load) { return m_op.CpuId() && (!load || m_op.Load()); }
 
     int Work() {
         CPageTab& tab = m_main.m_tab;

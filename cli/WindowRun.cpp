@@ -1,7 +1,6 @@
 #include "cli/WindowRun.h"
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "cli/CliView.h"
@@ -40,11 +39,21 @@ bool CWindowOperator::ResultOk(const char* step) {
     return false;
 }
 
+bool CWindowOperator::CpuId() {
+    return Press(m_main, CMainDlg::kIdCpuId, "CPU ID") && g_cpuIdentified;
+}
+
+bool CWindowOperator::Load() {
+    if (!Press(m_main, CMainDlg::kIdLoad, "LOAD")) return false;
+    if (g_link.Program() == TargetProgram::General()) return true;
+    if (Result().empty()) NoLinkSession("LOAD");
+    return false;
+}
+
 void CWindowOperator::NoLinkSession(const char* step) {
     const std::string why = LinkErrorText(g_link.m_nError);
-    std::fprintf(stderr, "tapwright-cli: %s%sno link session with the target%s%s\n",
-                 step != nullptr ? step : "", step != nullptr ? ": " : "", why.empty() ? "" : ": ",
-                 why.c_str());
+    std::fprintf(stderr, "tapwright-cli: %s: no link session with the target%s%s\n", step,
+                 why.empty() ? "" : ": ", why.c_str());
 }
 
 void CWindowOperator::IncompleteRead(const std::string& file) {
@@ -58,27 +67,15 @@ void CWindowOperator::IncompleteRead(const std::string& file) {
 
 namespace {
 
-// The port messages kept back so far, line by line; later ones are still appended.
-template <class Visit>
-void ForEachMessage(std::FILE* messages, Visit visit) {
-    if (messages == nullptr) return;
-    std::fflush(messages);
-    std::rewind(messages);
-    char line[512];
-    while (std::fgets(line, sizeof line, messages) != nullptr) visit(line);
-    std::fseek(messages, 0, SEEK_END);
-}
-
-// One line per failed port request.
-bool IsRequestFailure(const char* line) {
-    return std::strncmp(line, "Error occured during", 20) == 0;
-}
-
 // The driver's start-up story, kept back while it went well, then why it failed.
 int PortFailure(port::IPortDriver& driver, std::FILE* messages) {
-    ForEachMessage(messages, [](const char* line) {
-        if (!IsRequestFailure(line) && line[0] != '\n') std::fputs(line, stderr);
-    });
+    if (messages != nullptr) {
+        std::fflush(messages);
+        std::rewind(messages);
+        char line[512];
+        while (std::fgets(line, sizeof line, messages) != nullptr)
+            if (line[0] != '\n') std::fputs(line, stderr);
+    }
     const std::string reason = driver.LastErrorText();
     std::fprintf(stderr, "tapwright-cli: cannot open the '%s' port driver%s%s\n", driver.Name(),
                  reason.empty() ? "" : ": ", reason.c_str());
@@ -87,24 +84,19 @@ int PortFailure(port::IPortDriver& driver, std::FILE* messages) {
 
 // Port requests that failed while the window worked: the window shows only the link's error
 // for them, so say once how many failed and why.
-void ReportPortFailures(port::IPortDriver& driver, std::FILE* messages) {
-    long failures = 0;
-    std::string first;
-    ForEachMessage(messages, [&](const char* line) {
-        if (!IsRequestFailure(line) || failures++ != 0) return;
-        const char* code = std::strrchr(line, ' ');
-        first = code != nullptr ? std::string(code + 1, std::strcspn(code + 1, "\n")) : "";
-    });
-    if (failures == 0) return;
+void ReportPortFailures(port::IPortDriver& driver) {
+    const port::RequestFailures& failures = port::PortRequestFailures();
+    if (failures.count == 0) return;
     const std::string why = driver.LastErrorText();
-    const char* plural = failures == 1 ? "" : "s";
+    const char* plural = failures.count == 1 ? "" : "s";
+    const auto count = static_cast<unsigned long long>(failures.count);
     if (!why.empty())
-        std::fprintf(stderr, "tapwright-cli: %ld port request%s failed: %s\n", failures, plural,
+        std::fprintf(stderr, "tapwright-cli: %llu port request%s failed: %s\n", count, plural,
                      why.c_str());
     else
         std::fprintf(stderr,
-                     "tapwright-cli: %ld port request%s failed on the '%s' driver (error %s)\n",
-                     failures, plural, driver.Name(), first.c_str());
+                     "tapwright-cli: %llu port request%s failed on the '%s' driver (error %d)\n",
+                     count, plural, driver.Name(), static_cast<int>(failures.firstError));
 }
 
 }  // namespace
@@ -129,8 +121,11 @@ int RunInWindow(const CliOptions& options,
     port::IPortDriver& raw = *driver;
     port::SelectPortDriver(std::move(driver));
 
+    // The start-up story is shown only when the driver cannot be opened; failed requests are
+    // counted and said once at the end.
     std::FILE* messages = std::tmpfile();
     if (messages != nullptr) port::SetPortMessageStream(messages);
+    port::ResetPortRequestFailures(false);
 
     CMemoryUiHost host;
     CCliView view(stderr);
@@ -152,7 +147,7 @@ int RunInWindow(const CliOptions& options,
             }
             CWindowOperator op(main, host, view);
             rc = work(main, op);
-            ReportPortFailures(raw, messages);
+            ReportPortFailures(raw);
             // A question the command did not expect fails it.
             for (const std::string& line : host.Unanswered()) {
                 std::fprintf(stderr, "tapwright-cli: %s\n", line.c_str());
@@ -167,6 +162,7 @@ int RunInWindow(const CliOptions& options,
 
     SetUiHost(nullptr);
     port::SetPortMessageStream(stderr);
+    port::ResetPortRequestFailures();
     if (messages != nullptr) std::fclose(messages);
     return rc;
 }

@@ -28,7 +28,12 @@ class CWindowOperator {
     std::string Result() const;
     // The result field says "Ok"; an empty one means there was no link session, said here.
     bool ResultOk(const char* step);
-    // Why the link has no session; `step` may be null.
+    // The bring-up every command starts with, a step at a time: true when CPU ID identified
+    // the processor, or when LOAD started the general trap handler. A LOAD that found no link
+    // session says so here; every other failure is in what the window showed.
+    bool CpuId();
+    bool Load();
+    // Why the link has no session at `step`.
     static void NoLinkSession(const char* step);
     // A READ that failed still leaves its file, with zeros where the read failed: say so, so
     // that nobody programs it back as a good copy.

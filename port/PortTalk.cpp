@@ -13,6 +13,8 @@ namespace {
 std::unique_ptr<port::IPortDriver> g_driver TAPWRIGHT_BUILT_AT(kBuildPortState);
 std::unique_ptr<port::IPortDevice> g_device TAPWRIGHT_BUILT_AT(kBuildPortState);
 std::FILE* g_out = nullptr;
+port::RequestFailures g_failures;
+bool g_failureLines = true;
 
 std::FILE* Out() {
     return g_out != nullptr ? g_out : stdout;
@@ -34,6 +36,15 @@ constexpr size_t kSystemDirectoryChars = 55;
 constexpr const char* kServiceName = "PortTalk";
 constexpr const char* kDriverSource = "PortTalk.sys";
 constexpr const char* kServiceBinaryPath = "system32\\drivers\\PortTalk.sys";
+
+// Counted, and written as the driver client writes it, unless the front end reports it.
+void RequestFailed(const char* primitive) {
+    const uint32_t error = g_device ? g_device->LastError() : kErrorInvalidHandle;
+    if (g_failures.count++ == 0) g_failures.firstError = error;
+    if (g_failureLines)
+        std::fprintf(Out(), "Error occured during %s while talking to PortTalk driver %d\n",
+                     primitive, static_cast<int>(error));
+}
 
 // The check-install-open cycle gives up after this many rounds when the service still
 // cannot be opened for an unexpected reason.
@@ -75,6 +86,13 @@ IPortDevice* OpenedPortDevice() {
 void SetPortMessageStream(std::FILE* stream) {
     g_out = stream;
 }
+const RequestFailures& PortRequestFailures() {
+    return g_failures;
+}
+void ResetPortRequestFailures(bool writeLines) {
+    g_failures = {};
+    g_failureLines = writeLines;
+}
 
 }  // namespace port
 
@@ -97,16 +115,14 @@ uint8_t OpenPortDriver() {
 void outportb(uint16_t port, uint8_t value) {
     const uint8_t buffer[3] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8), value};
     if (g_device && g_device->DeviceIoControl(port::kIoctlWritePort, buffer, 3, nullptr, 0)) return;
-    std::fprintf(Out(), "Error occured during outportb while talking to PortTalk driver %d\n",
-                 static_cast<int>(g_device ? g_device->LastError() : kErrorInvalidHandle));
+    RequestFailed("outportb");
 }
 
 uint8_t inportb(uint16_t port) {
     uint8_t buffer[2] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)};
     if (g_device && g_device->DeviceIoControl(port::kIoctlReadPort, buffer, 2, buffer, 1))
         return buffer[0];
-    std::fprintf(Out(), "Error occured during inportb while talking to PortTalk driver %d\n",
-                 static_cast<int>(g_device ? g_device->LastError() : kErrorInvalidHandle));
+    RequestFailed("inportb");
     // A failed read looks like TDO stuck high, as an unplugged cable does.
     return 0xFF;
 }

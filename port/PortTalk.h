@@ -27,4 +27,15 @@ IPortDevice* OpenedPortDevice();
 // Where the client's progress and failure lines go (standard output by default).
 void SetPortMessageStream(std::FILE* stream);
 
+// Port requests that failed since the last reset: how many, and the system error code of the
+// first (the number its message line ends with).
+struct RequestFailures {
+    uint64_t count = 0;
+    uint32_t firstError = 0;
+};
+const RequestFailures& PortRequestFailures();
+// Starts counting afresh; `writeLines` false keeps failed requests off the message stream, for
+// a front end that reports them itself, once.
+void ResetPortRequestFailures(bool writeLines = true);
+
 }  // namespace port
