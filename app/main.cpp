@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     SetLogTarget("log.txt", false);
     g_link.SetTraceFile("trace.txt");
 
-    qtui::CQtUiHost host;
+    qtui::QtUiHost host;
     SetUiHost(&host);
     theApp.InitInstance();
     SetUiHost(nullptr);

@@ -13,14 +13,14 @@
 #include <unistd.h>
 #endif
 
-CCliView::CCliView(std::FILE* out) : m_out(out), m_bTty(isatty(fileno(out)) != 0) {}
+CliView::CliView(std::FILE* out) : m_out(out), m_tty(isatty(fileno(out)) != 0) {}
 
-void CCliView::EndBar() {
-    if (m_bBarOpen) std::fputc('\n', m_out);
-    m_bBarOpen = false;
+void CliView::EndBar() {
+    if (m_barOpen) std::fputc('\n', m_out);
+    m_barOpen = false;
 }
 
-void CCliView::OnControlChanged(CDialog& dialog, int id, ControlChange what) {
+void CliView::OnControlChanged(CDialog& dialog, int id, ControlChange what) {
     if (dialog.TemplateId() != kIddMain) return;
     if (what == ControlChange::Text && (id == CMainDlg::kIdStatus || id == CMainDlg::kIdResult)) {
         const std::string text = dialog.GetDlgItemText(id);
@@ -28,7 +28,7 @@ void CCliView::OnControlChanged(CDialog& dialog, int id, ControlChange what) {
         EndBar();
         if (id == CMainDlg::kIdStatus) {
             for (int code = 102; code <= 117; ++code)
-                if (text == LinkErrorText(code)) m_bLinkError = true;
+                if (text == LinkErrorText(code)) m_linkError = true;
             std::fprintf(m_out, "%s\n", text.c_str());
         } else {
             std::fprintf(m_out, "  -> %s\n", text.c_str());
@@ -38,7 +38,7 @@ void CCliView::OnControlChanged(CDialog& dialog, int id, ControlChange what) {
                (what == ControlChange::Range || what == ControlChange::Position)) {
         const ControlState* bar = dialog.GetDlgItem(id);
         if (what == ControlChange::Range) {
-            m_nLastPercent = -1;
+            m_lastPercent = -1;
             if (bar->rangeMax == 0) {
                 EndBar();
                 return;
@@ -48,25 +48,25 @@ void CCliView::OnControlChanged(CDialog& dialog, int id, ControlChange what) {
     }
 }
 
-void CCliView::Progress(int pos, int max) {
+void CliView::Progress(int pos, int max) {
     if (max <= 0) return;
     const int percent = static_cast<int>(static_cast<int64_t>(pos) * 100 / max);
-    if (percent == m_nLastPercent || percent < 0 || percent > 100) return;
-    m_nLastPercent = percent;
-    if (m_bTty) {
+    if (percent == m_lastPercent || percent < 0 || percent > 100) return;
+    m_lastPercent = percent;
+    if (m_tty) {
         constexpr int kWidth = 40;
         const int filled = percent * kWidth / 100;
         std::fprintf(m_out, "\r[%.*s%*s] %3d%%", filled, "########################################",
                      kWidth - filled, "", percent);
-        m_bBarOpen = true;
+        m_barOpen = true;
     } else if (percent % 25 == 0) {
         std::fprintf(m_out, "progress %3d%%\n", percent);
     }
     std::fflush(m_out);
 }
 
-void CCliView::OnMessageBox(const std::string& text, const std::string& caption, unsigned type,
-                            int answer) {
+void CliView::OnMessageBox(const std::string& text, const std::string& caption, unsigned type,
+                           int answer) {
     EndBar();
     if ((type & 0xF) == kMbYesNo)
         std::fprintf(m_out, "%s: %s %s\n", caption.c_str(), text.c_str(),

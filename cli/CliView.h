@@ -8,24 +8,24 @@
 
 #include "ui/MemoryUiHost.h"
 
-class CCliView final : public IUiListener {
+class CliView final : public IUiListener {
   public:
-    explicit CCliView(std::FILE* out = stderr);
+    explicit CliView(std::FILE* out = stderr);
 
     void OnControlChanged(CDialog& dialog, int id, ControlChange what) override;
     void OnMessageBox(const std::string& text, const std::string& caption, unsigned type,
                       int answer) override;
 
     // True once the link has shown one of its error texts in the status field.
-    bool LinkErrorShown() const { return m_bLinkError; }
+    bool LinkErrorShown() const { return m_linkError; }
 
   private:
     void EndBar();
     void Progress(int pos, int max);
 
     std::FILE* m_out;
-    bool m_bTty;
-    bool m_bBarOpen = false;
-    bool m_bLinkError = false;
-    int m_nLastPercent = -1;
+    bool m_tty;
+    bool m_barOpen = false;
+    bool m_linkError = false;
+    int m_lastPercent = -1;
 };

@@ -50,9 +50,9 @@ CLI::App* AddFlashCommands(CLI::App& app, FlashArgs& args) {
 namespace {
 
 // The FLASH page's steps after the window is up; the exit code.
-class CFlashDriver {
+class FlashDriver {
   public:
-    CFlashDriver(const FlashArgs& args, CMainDlg& main, CWindowOperator& op)
+    FlashDriver(const FlashArgs& args, CMainDlg& main, WindowOperator& op)
         : m_args(args), m_main(main), m_op(op) {}
 
     int Run() {
@@ -129,7 +129,7 @@ class CFlashDriver {
                 m_op.Host().QueueFileAnswer(file);
                 if (!m_op.Press(page, CFlashPage::kIdRead, "READ")) return 1;
                 if (Done("Read FLASH Data") == 0) return 0;
-                CWindowOperator::IncompleteRead(file);
+                WindowOperator::IncompleteRead(file);
                 return 1;
             case FlashArgs::Op::Erase:
                 m_op.Host().QueueMessageAnswer(kIdYes);
@@ -165,7 +165,7 @@ class CFlashDriver {
 
     const FlashArgs& m_args;
     CMainDlg& m_main;
-    CWindowOperator& m_op;
+    WindowOperator& m_op;
 };
 
 }  // namespace
@@ -183,7 +183,7 @@ int RunFlashCommand(const CliOptions& options, const FlashArgs& args) {
             return 2;
         }
     }
-    return RunInWindow(options, [&fields](CMainDlg& main, CWindowOperator& op) {
-        return CFlashDriver(fields, main, op).Run();
+    return RunInWindow(options, [&fields](CMainDlg& main, WindowOperator& op) {
+        return FlashDriver(fields, main, op).Run();
     });
 }

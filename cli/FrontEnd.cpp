@@ -31,14 +31,14 @@ const CLI::Validator kImageToWrite(
 
 namespace {
 
-int CpuId(CMainDlg& main, CWindowOperator& op) {
+int CpuId(CMainDlg& main, WindowOperator& op) {
     const bool identified = op.CpuId();
     std::printf("IDCODE : %s\nCPU    : %s\n", main.GetDlgItemText(CMainDlg::kIdIdCode).c_str(),
                 main.GetDlgItemText(CMainDlg::kIdCpu).c_str());
     return identified ? 0 : 1;
 }
 
-int Load(CMainDlg& main, CWindowOperator& op) {
+int Load(CMainDlg& main, WindowOperator& op) {
     const bool started = op.Load();
     const std::string result = op.Result();
     if (result.empty()) return 1;  // no link session: said by the step
@@ -54,7 +54,7 @@ int Load(CMainDlg& main, CWindowOperator& op) {
 }  // namespace
 
 int RunWindowCommand(const CliOptions& options, WindowCommand command) {
-    return RunInWindow(options, [command](CMainDlg& main, CWindowOperator& op) {
+    return RunInWindow(options, [command](CMainDlg& main, WindowOperator& op) {
         int rc = CpuId(main, op);
         if (rc == 0 && command == WindowCommand::Load) rc = Load(main, op);
         if (rc == 0 && op.View().LinkErrorShown()) rc = 1;

@@ -31,9 +31,9 @@ struct Request {
 } g_request;
 
 // Works the window for one request; the exit code.
-class CPageDriver {
+class PageDriver {
   public:
-    CPageDriver(CMainDlg& main, CWindowOperator& op) : m_main(main), m_op(op) {}
+    PageDriver(CMainDlg& main, WindowOperator& op) : m_main(main), m_op(op) {}
 
     int Run() {
         int rc = Work();
@@ -41,7 +41,7 @@ class CPageDriver {
             (m_op.View().LinkErrorShown() || m_op.Result().find("Error") != std::string::npos))
             rc = 1;
         if (rc == 1 && m_pressed && (g_request.op == Op::EepromRead || g_request.op == Op::MemRead))
-            CWindowOperator::IncompleteRead(std::filesystem::absolute(g_request.file).string());
+            WindowOperator::IncompleteRead(std::filesystem::absolute(g_request.file).string());
         return rc;
     }
 
@@ -145,7 +145,7 @@ class CPageDriver {
     }
 
     CMainDlg& m_main;
-    CWindowOperator& m_op;
+    WindowOperator& m_op;
     bool m_pressed = false;  // the operation's button was pressed
 };
 
@@ -232,5 +232,5 @@ int RunPageCommands(const CliOptions& options) {
         r.size = digits;
     }
     return RunInWindow(
-        options, [](CMainDlg& main, CWindowOperator& op) { return CPageDriver(main, op).Run(); });
+        options, [](CMainDlg& main, WindowOperator& op) { return PageDriver(main, op).Run(); });
 }

@@ -14,49 +14,49 @@
 #include "ui/MainDlg.h"
 #include "ui/MemoryUiHost.h"
 
-bool CWindowOperator::Press(CDialog& dlg, int id, const char* what) {
+bool WindowOperator::Press(CDialog& dlg, int id, const char* what) {
     if (dlg.Press(id)) return true;
     std::fprintf(stderr, "tapwright-cli: %s is not available (%s)\n", what,
                  dlg.LastRefusal().c_str());
     return false;
 }
 
-bool CWindowOperator::Type(CDialog& dlg, int id, const std::string& digits, const char* what) {
+bool WindowOperator::Type(CDialog& dlg, int id, const std::string& digits, const char* what) {
     if (digits.empty() || dlg.Type(id, digits)) return true;
     std::fprintf(stderr, "tapwright-cli: %s cannot be changed (%s)\n", what,
                  dlg.LastRefusal().c_str());
     return false;
 }
 
-std::string CWindowOperator::Result() const {
+std::string WindowOperator::Result() const {
     return m_main.GetDlgItemText(CMainDlg::kIdResult);
 }
 
-bool CWindowOperator::ResultOk(const char* step) {
+bool WindowOperator::ResultOk(const char* step) {
     const std::string result = Result();
     if (result == "Ok") return true;
     if (result.empty()) NoLinkSession(step);
     return false;
 }
 
-bool CWindowOperator::CpuId() {
+bool WindowOperator::CpuId() {
     return Press(m_main, CMainDlg::kIdCpuId, "CPU ID") && g_cpuIdentified;
 }
 
-bool CWindowOperator::Load() {
+bool WindowOperator::Load() {
     if (!Press(m_main, CMainDlg::kIdLoad, "LOAD")) return false;
     if (g_link.Program() == TargetProgram::General()) return true;
     if (Result().empty()) NoLinkSession("LOAD");
     return false;
 }
 
-void CWindowOperator::NoLinkSession(const char* step) {
+void WindowOperator::NoLinkSession(const char* step) {
     const std::string why = LinkErrorText(g_link.m_nError);
     std::fprintf(stderr, "tapwright-cli: %s: no link session with the target%s%s\n", step,
                  why.empty() ? "" : ": ", why.c_str());
 }
 
-void CWindowOperator::IncompleteRead(const std::string& file) {
+void WindowOperator::IncompleteRead(const std::string& file) {
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) return;
     std::fprintf(stderr,
@@ -102,7 +102,7 @@ void ReportPortFailures(port::IPortDriver& driver) {
 }  // namespace
 
 int RunInWindow(const CliOptions& options,
-                const std::function<int(CMainDlg&, CWindowOperator&)>& work) {
+                const std::function<int(CMainDlg&, WindowOperator&)>& work) {
     std::string error;
     auto driver = port::CreatePortDriver(port::ResolveDriverSpec(options.driver), error);
     if (!driver) {
@@ -127,8 +127,8 @@ int RunInWindow(const CliOptions& options,
     if (messages != nullptr) port::SetPortMessageStream(messages);
     port::ResetPortRequestFailures(false);
 
-    CMemoryUiHost host;
-    CCliView view(stderr);
+    MemoryUiHost host;
+    CliView view(stderr);
     host.SetListener(&view);
     SetUiHost(&host);
     SetLogTarget(options.log.empty() ? "log.txt" : options.log, true);
@@ -145,7 +145,7 @@ int RunInWindow(const CliOptions& options,
                 g_link.m_nPort = options.lptBase;
                 main.Select(CMainDlg::kIdDut, main.GetCurSel(CMainDlg::kIdDut));
             }
-            CWindowOperator op(main, host, view);
+            WindowOperator op(main, host, view);
             rc = work(main, op);
             ReportPortFailures(raw);
             // A question the command did not expect fails it.

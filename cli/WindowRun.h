@@ -7,19 +7,19 @@
 
 #include "cli/Commands.h"
 
-class CCliView;
+class CliView;
 class CDialog;
 class CMainDlg;
-class CMemoryUiHost;
+class MemoryUiHost;
 
 // Presses and types as an operator would, saying on stderr why a control refused.
-class CWindowOperator {
+class WindowOperator {
   public:
-    CWindowOperator(CMainDlg& main, CMemoryUiHost& host, CCliView& view)
+    WindowOperator(CMainDlg& main, MemoryUiHost& host, CliView& view)
         : m_main(main), m_host(host), m_view(view) {}
 
-    CMemoryUiHost& Host() { return m_host; }
-    const CCliView& View() const { return m_view; }
+    MemoryUiHost& Host() { return m_host; }
+    const CliView& View() const { return m_view; }
 
     // A control the command needs must be usable: "<what> is not available (<refusal>)".
     bool Press(CDialog& dlg, int id, const char* what);
@@ -41,11 +41,11 @@ class CWindowOperator {
 
   private:
     CMainDlg& m_main;
-    CMemoryUiHost& m_host;
-    CCliView& m_view;
+    MemoryUiHost& m_host;
+    CliView& m_view;
 };
 
 // Sets up the port driver and the profile from `options`, brings up the main window and, once
 // its port is open, hands it to `work`; the exit code: 0 done, 1 failed, 2 a wrong option.
 int RunInWindow(const CliOptions& options,
-                const std::function<int(CMainDlg&, CWindowOperator&)>& work);
+                const std::function<int(CMainDlg&, WindowOperator&)>& work);

@@ -23,7 +23,7 @@ void DDX_Text(CDataExchange& dx, int id, std::string& value) {
         dx.m_pDlgWnd->SetDlgItemText(id, value);
 }
 
-CDialog::CDialog(int templateId) : m_pTemplate(&GetDialogTemplate(templateId)) {
+CDialog::CDialog(int templateId) : m_template(&GetDialogTemplate(templateId)) {
     BuildControls();
 }
 
@@ -34,8 +34,8 @@ CDialog::~CDialog() {
 
 void CDialog::BuildControls() {
     m_controls.clear();
-    m_controls.reserve(m_pTemplate->controls.size());
-    for (const ControlTemplate& t : m_pTemplate->controls) {
+    m_controls.reserve(m_template->controls.size());
+    for (const ControlTemplate& t : m_template->controls) {
         ControlState s;
         s.tmpl = &t;
         s.id = t.id;
@@ -59,15 +59,15 @@ int CDialog::DoModal() {
     ShowWindow(true);
     const int result = GetUiHost().RunModal(*this);
     DestroyWindow();
-    return m_bEnded ? m_nResult : result;
+    return m_ended ? m_result : result;
 }
 
 bool CDialog::Create(CDialog* parent, int hostControl) {
-    if (m_bCreated) return false;
-    m_pParent = parent;
-    m_nHostControl = hostControl;
-    m_bEnded = false;
-    m_nResult = -1;
+    if (m_created) return false;
+    m_parent = parent;
+    m_hostControl = hostControl;
+    m_ended = false;
+    m_result = -1;
     BuildControls();
     const BaseUnits bu = GetUiHost().GetBaseUnits();
     for (ControlState& s : m_controls) {
@@ -75,21 +75,21 @@ bool CDialog::Create(CDialog* parent, int hostControl) {
         s.pixels = MapDialogRect({t.x, t.y, t.x + t.cx, t.y + t.cy});
     }
     (void)bu;
-    m_rect = MapDialogRect({0, 0, m_pTemplate->cx, m_pTemplate->cy});
-    m_bVisible = false;
-    m_bCreated = true;
+    m_rect = MapDialogRect({0, 0, m_template->cx, m_template->cy});
+    m_visible = false;
+    m_created = true;
     m_view = GetUiHost().CreateView(*this);
     if (m_view) m_view->OnCreated();
     OnInitDialog();
-    if (!m_pTemplate->child && !m_bVisible) ShowWindow(true);
+    if (!m_template->child && !m_visible) ShowWindow(true);
     return true;
 }
 
 void CDialog::DestroyWindow() {
-    if (!m_bCreated) return;
+    if (!m_created) return;
     OnDestroy();
-    m_bCreated = false;
-    m_bVisible = false;
+    m_created = false;
+    m_visible = false;
     if (m_view) {
         m_view->OnDestroyed();
         m_view.reset();
@@ -97,15 +97,15 @@ void CDialog::DestroyWindow() {
 }
 
 void CDialog::EndDialog(int result) {
-    m_bEnded = true;
-    m_nResult = result;
+    m_ended = true;
+    m_result = result;
 }
 
 // --- The window itself ---
 
 void CDialog::ShowWindow(bool show) {
-    if (!m_bCreated || m_bVisible == show) return;
-    m_bVisible = show;
+    if (!m_created || m_visible == show) return;
+    m_visible = show;
     if (m_view) m_view->OnShow(show);
 }
 
@@ -142,7 +142,7 @@ const ControlState* CDialog::GetDlgItem(int id) const {
 }
 
 void CDialog::Notify(int id, ControlChange what) {
-    if (m_view && m_bCreated) m_view->OnControlChanged(id, what);
+    if (m_view && m_created) m_view->OnControlChanged(id, what);
 }
 
 void CDialog::EnableWindow(int id, bool enable) {
@@ -303,8 +303,8 @@ bool CDialog::Refuse(const std::string& why) {
 }
 
 bool CDialog::Shown() const {
-    if (!m_bCreated || !m_bVisible) return false;
-    return m_pParent == nullptr || m_pParent->Shown();
+    if (!m_created || !m_visible) return false;
+    return m_parent == nullptr || m_parent->Shown();
 }
 
 bool CDialog::Reachable(int id, const char* action) {
@@ -383,10 +383,10 @@ bool CDialog::SystemCommand(unsigned id) {
 }
 
 bool CDialog::RequestClose() {
-    if (!m_bCreated) return Refuse("close: no window");
+    if (!m_created) return Refuse("close: no window");
     if (g_runningHandlers > 0) return Refuse("close: an operation is running");
     Deliver(kIdCancel, UiEvent::Clicked);
-    return m_bEnded;
+    return m_ended;
 }
 
 void CDialog::Deliver(int id, UiEvent event) {

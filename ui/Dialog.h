@@ -48,8 +48,8 @@ class CDialog {
     CDialog(const CDialog&) = delete;
     CDialog& operator=(const CDialog&) = delete;
 
-    const DialogTemplate& Template() const { return *m_pTemplate; }
-    int TemplateId() const { return m_pTemplate->id; }
+    const DialogTemplate& Template() const { return *m_template; }
+    int TemplateId() const { return m_template->id; }
 
     // --- Window lifetime ---
     // Creates the window, runs OnInitDialog, then the host's modal loop; destroys the window
@@ -60,26 +60,26 @@ class CDialog {
     bool Create(CDialog* parent, int hostControl = kNoControlId);
     // OnDestroy, then the view goes. Nothing happens when there is no window.
     void DestroyWindow();
-    bool IsWindow() const { return m_bCreated; }
+    bool IsWindow() const { return m_created; }
     // Ends a modal loop with `result` (also recorded for a dialog without one).
     void EndDialog(int result);
-    bool IsEnded() const { return m_bEnded; }
-    int EndResult() const { return m_nResult; }
-    CDialog* GetParent() const { return m_pParent; }
-    int HostControl() const { return m_nHostControl; }
+    bool IsEnded() const { return m_ended; }
+    int EndResult() const { return m_result; }
+    CDialog* GetParent() const { return m_parent; }
+    int HostControl() const { return m_hostControl; }
     IDialogView* View() const { return m_view.get(); }
 
     // --- The window itself ---
     void ShowWindow(bool show);
-    bool IsWindowVisible() const { return m_bVisible; }
+    bool IsWindowVisible() const { return m_visible; }
     // Position and size in pixels within the parent (or host control) client area.
     void SetWindowPos(const Rect& pixels);
     Rect GetWindowRect() const { return m_rect; }
     void UpdateWindow();
     // Dialog units to pixels with the host's base units.
     Rect MapDialogRect(const Rect& units) const;
-    void SetIcon(int iconId) { m_nIcon = iconId; }
-    int GetIcon() const { return m_nIcon; }
+    void SetIcon(int iconId) { m_icon = iconId; }
+    int GetIcon() const { return m_icon; }
     // Items added to the window's system menu (command id, text); empty text is a separator.
     struct MenuItem {
         unsigned id;
@@ -160,16 +160,16 @@ class CDialog {
     bool Shown() const;
     void BuildControls();
 
-    const DialogTemplate* m_pTemplate;
+    const DialogTemplate* m_template;
     std::vector<ControlState> m_controls;
     std::unique_ptr<IDialogView> m_view;
-    CDialog* m_pParent = nullptr;
-    int m_nHostControl = kNoControlId;
-    bool m_bCreated = false;
-    bool m_bVisible = false;
-    bool m_bEnded = false;
-    int m_nResult = -1;
-    int m_nIcon = 0;
+    CDialog* m_parent = nullptr;
+    int m_hostControl = kNoControlId;
+    bool m_created = false;
+    bool m_visible = false;
+    bool m_ended = false;
+    int m_result = -1;
+    int m_icon = 0;
     Rect m_rect;
     std::vector<MenuItem> m_sysMenu;
     std::string m_lastRefusal;

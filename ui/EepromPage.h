@@ -6,7 +6,7 @@
 
 #include "ui/Page.h"
 
-class CEepromPage : public CPage {
+class CEepromPage : public Page {
   public:
     enum : int {
         kIdLoadTrap = 1044,
@@ -27,7 +27,7 @@ class CEepromPage : public CPage {
     // The largest serial EEPROM holds 2 MiB; a larger Size is a typing error.
     static constexpr uint32_t kMaxEepromSize = 2u << 20;
 
-    CEepromPage() : CPage(kIddEeprom) {}
+    CEepromPage() : Page(kIddEeprom) {}
 
     // Takes the current profile's EEPROM values into the page.
     void ApplyProfile();

@@ -10,7 +10,7 @@
 
 struct TargetProgram;
 
-class CFlashPage : public CPage {
+class CFlashPage : public Page {
   public:
     enum : int {
         kIdBankList = 1034,
@@ -29,7 +29,7 @@ class CFlashPage : public CPage {
         kIdVerify = 1014,
     };
 
-    CFlashPage() : CPage(kIddFlash) {}
+    CFlashPage() : Page(kIddFlash) {}
 
     // Makes bank `index` of the current profile the page's bank; an index outside the
     // profile changes nothing.

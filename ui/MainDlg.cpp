@@ -202,13 +202,13 @@ void CMainDlg::ShowMessage(std::string text, std::string caption) {
 }
 
 void CMainDlg::LockControls() {
-    for (CPage* page : m_tab.m_pages) page->DisableControls();
+    for (Page* page : m_tab.m_pages) page->DisableControls();
     EnableWindow(kIdExit, false);
     UpdateWindow();
 }
 
 void CMainDlg::OfferWhatRuns() {
-    for (CPage* page : m_tab.m_pages) page->EnableControls();
+    for (Page* page : m_tab.m_pages) page->EnableControls();
 }
 
 void CMainDlg::UnlockControls() {

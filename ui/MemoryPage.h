@@ -15,7 +15,7 @@ constexpr uint64_t kSdramEnd = 0xC0800000;
 // inside the window, word at offset 20 zero. A file shorter than the header never passes.
 bool SdramHeaderAccepted(const uint8_t* header, uint64_t fileLength);
 
-class CMemoryPage : public CPage {
+class CMemoryPage : public Page {
   public:
     enum : int {
         kIdRead = 1007,
@@ -27,7 +27,7 @@ class CMemoryPage : public CPage {
         kIdGo = 1032,
     };
 
-    CMemoryPage() : CPage(kIddMemory) {}
+    CMemoryPage() : Page(kIddMemory) {}
 
     // Enables the fields, READ, WRITE and LOAD once a processor is identified (GO keeps its
     // state while a trap handler runs to carry it out); otherwise the same as DisableControls.

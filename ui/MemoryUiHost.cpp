@@ -4,9 +4,9 @@
 
 namespace {
 
-class CMemoryDialogView final : public IDialogView {
+class MemoryDialogView final : public IDialogView {
   public:
-    CMemoryDialogView(CMemoryUiHost& host, CDialog& dialog) : m_host(host), m_dialog(dialog) {}
+    MemoryDialogView(MemoryUiHost& host, CDialog& dialog) : m_host(host), m_dialog(dialog) {}
     void OnCreated() override {}
     void OnControlChanged(int id, ControlChange what) override {
         if (IUiListener* l = m_host.Listener()) l->OnControlChanged(m_dialog, id, what);
@@ -18,17 +18,17 @@ class CMemoryDialogView final : public IDialogView {
     bool GetTabItemRect(int, int, Rect&) override { return false; }
 
   private:
-    CMemoryUiHost& m_host;
+    MemoryUiHost& m_host;
     CDialog& m_dialog;
 };
 
 }  // namespace
 
-std::unique_ptr<IDialogView> CMemoryUiHost::CreateView(CDialog& dialog) {
-    return std::make_unique<CMemoryDialogView>(*this, dialog);
+std::unique_ptr<IDialogView> MemoryUiHost::CreateView(CDialog& dialog) {
+    return std::make_unique<MemoryDialogView>(*this, dialog);
 }
 
-void CMemoryUiHost::PumpMessages() {
+void MemoryUiHost::PumpMessages() {
     ++m_pumps;
     while (!m_input.empty()) {
         auto input = std::move(m_input.front());
@@ -37,7 +37,7 @@ void CMemoryUiHost::PumpMessages() {
     }
 }
 
-int CMemoryUiHost::RunModal(CDialog& dialog) {
+int MemoryUiHost::RunModal(CDialog& dialog) {
     if (m_modal) {
         // The driver may open further modal dialogs (the About box): run it only once deep.
         auto driver = std::move(m_modal);
@@ -48,8 +48,8 @@ int CMemoryUiHost::RunModal(CDialog& dialog) {
     return dialog.IsEnded() ? dialog.EndResult() : -1;
 }
 
-int CMemoryUiHost::MessageBox(CDialog*, const std::string& text, const std::string& caption,
-                              unsigned type) {
+int MemoryUiHost::MessageBox(CDialog*, const std::string& text, const std::string& caption,
+                             unsigned type) {
     Prompt p;
     p.text = text;
     p.caption = caption;
@@ -72,7 +72,7 @@ int CMemoryUiHost::MessageBox(CDialog*, const std::string& text, const std::stri
     return answer;
 }
 
-bool CMemoryUiHost::FileDialog(CDialog*, const FileDialogRequest& request, std::string& path) {
+bool MemoryUiHost::FileDialog(CDialog*, const FileDialogRequest& request, std::string& path) {
     Prompt p;
     p.fileDialog = true;
     p.request = request;
@@ -100,7 +100,7 @@ IUiHost* g_host = nullptr;
 }
 
 IUiHost& GetUiHost() {
-    static CMemoryUiHost fallback;
+    static MemoryUiHost fallback;
     return g_host != nullptr ? *g_host : fallback;
 }
 

@@ -20,7 +20,7 @@ class IUiListener {
                               int answer) = 0;
 };
 
-class CMemoryUiHost final : public IUiHost {
+class MemoryUiHost final : public IUiHost {
   public:
     struct Prompt {
         bool fileDialog = false;

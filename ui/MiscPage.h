@@ -6,11 +6,11 @@
 #include "link/TargetLink.h"
 #include "ui/Page.h"
 
-class CMiscPage : public CPage {
+class CMiscPage : public Page {
   public:
     enum : int { kIdMemStart = 1026, kIdData = 1029, kIdProcId = 1028, kIdReboot = 1027 };
 
-    CMiscPage() : CPage(kIddMisc) {}
+    CMiscPage() : Page(kIddMisc) {}
 
     // Enables the three buttons while a trap handler runs; otherwise DisableControls.
     void EnableControls() override;

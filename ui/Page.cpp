@@ -48,25 +48,25 @@ void PageOperation::LeaveLocked() {
     m_window.EnableExitButton(true);
 }
 
-IMainWindow& CPage::Observer() {
+IMainWindow& Page::Observer() {
     static NullWindow none;
     return m_pObserver != nullptr ? *m_pObserver : none;
 }
 
-void CPage::OnDestroy() {
+void Page::OnDestroy() {
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
 }
 
-void CPage::ShowFields() {
+void Page::ShowFields() {
     UpdateData(false);
     UpdateWindow();
 }
 
-void CPage::FetchFields(uint32_t&, uint32_t&) {}
+void Page::FetchFields(uint32_t&, uint32_t&) {}
 
-bool CPage::AskFile(bool open, const char* filter, const char* defaultExt, std::string& fileField,
-                    std::string& path) {
+bool Page::AskFile(bool open, const char* filter, const char* defaultExt, std::string& fileField,
+                   std::string& path) {
     FileDialogRequest request;
     request.open = open;
     request.filter = filter;

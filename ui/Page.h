@@ -34,9 +34,9 @@ class PageOperation {
     bool m_held = true;
 };
 
-class CPage : public CDialog {
+class Page : public CDialog {
   public:
-    explicit CPage(int templateId) : CDialog(templateId) {}
+    explicit Page(int templateId) : CDialog(templateId) {}
     // Stores the main window (not owned); set before the window is created.
     void SetObserver(IMainWindow* observer) { m_pObserver = observer; }
     // Enables what the state flags allow; disables nothing.

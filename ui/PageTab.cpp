@@ -18,8 +18,8 @@ void CPageTab::Attach(CDialog* owner, int id) {
 
 void CPageTab::CreatePages(IMainWindow* observer) {
     m_pObserver = observer;
-    for (CPage* page : m_pages) page->SetObserver(observer);
-    for (CPage* page : m_pages) page->Create(m_pOwner, m_nId);
+    for (Page* page : m_pages) page->SetObserver(observer);
+    for (Page* page : m_pages) page->Create(m_pOwner, m_nId);
     LayoutPages();
 }
 
@@ -37,6 +37,6 @@ void CPageTab::LayoutPages() {
 }
 
 void CPageTab::DestroyPages() {
-    for (CPage* page : m_pages)
+    for (Page* page : m_pages)
         if (page != nullptr) page->DestroyWindow();
 }

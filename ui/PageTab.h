@@ -27,7 +27,7 @@ class CPageTab {
     void DestroyPages();
 
     // Tab order: FLASH, EEPROM, MEMORY, MISC.
-    CPage* m_pages[kPageCount] = {};
+    Page* m_pages[kPageCount] = {};
     IMainWindow* m_pObserver = nullptr;
     CFlashPage m_flashPage;
     CEepromPage m_eepromPage;

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     SetLogTarget("log.txt", false);
     g_link.SetTraceFile("trace.txt");
 
-    winui::CWinUiHost host;
+    winui::WinUiHost host;
     SetUiHost(&host);
     theApp.InitInstance();
     SetUiHost(nullptr);

@@ -43,7 +43,7 @@ class QtBacking : public ::testing::Test {
   protected:
     void SetUp() override { SetUiHost(&host); }
     void TearDown() override { SetUiHost(nullptr); }
-    qtui::CQtUiHost host;
+    qtui::QtUiHost host;
 };
 
 TEST_F(QtBacking, EveryTemplateControlIsItsWidgetAtItsDialogUnitGeometry) {

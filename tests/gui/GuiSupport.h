@@ -14,7 +14,7 @@
 namespace guitest {
 
 inline QWidget* WindowOf(const CDialog& dialog) {
-    auto* view = dynamic_cast<qtui::CQtDialogView*>(dialog.View());
+    auto* view = dynamic_cast<qtui::QtDialogView*>(dialog.View());
     return view != nullptr ? view->Window() : nullptr;
 }
 

@@ -42,7 +42,7 @@ class PaintCounter : public QObject {
     }
 };
 
-class GuiMainWindow : public test::WindowFixture<qtui::CQtUiHost> {
+class GuiMainWindow : public test::WindowFixture<qtui::QtUiHost> {
   protected:
     void SetUp() override {
         WindowFixture::SetUp();
@@ -112,15 +112,15 @@ TEST_F(GuiMainWindow, StartsOnTheVirtualBoardAndIdentifiesAndLoads) {
 TEST_F(GuiMainWindow, TabsPlaceThePagesAndRememberTheChoice) {
     g_settings.m_nTabNum = 2;
     Start();
-    CPage* pages[] = {&dlg.m_tab.m_flashPage, &dlg.m_tab.m_eepromPage, &dlg.m_tab.m_memoryPage,
-                      &dlg.m_tab.m_miscPage};
+    Page* pages[] = {&dlg.m_tab.m_flashPage, &dlg.m_tab.m_eepromPage, &dlg.m_tab.m_memoryPage,
+                     &dlg.m_tab.m_miscPage};
     EXPECT_EQ(Tabs()->currentIndex(), 2);
     EXPECT_TRUE(WindowOf(*pages[2])->isVisible());
 
     // Under the labels, one pixel in from the right and bottom of the tab control.
     QWidget* tab = Control(dlg, CMainDlg::kIdTab);
     const QRect label = Tabs()->tabRect(0).translated(Tabs()->pos());
-    for (CPage* page : pages) {
+    for (Page* page : pages) {
         const QRect g = WindowOf(*page)->geometry();
         EXPECT_EQ(g.left(), label.left());
         EXPECT_EQ(g.top(), label.bottom() + 2);  // QRect's bottom is inclusive

@@ -120,6 +120,6 @@ class WindowFixture : public ::testing::Test {
     fs::path tmp;
 };
 
-using PagesWindow = WindowFixture<CMemoryUiHost>;
+using PagesWindow = WindowFixture<MemoryUiHost>;
 
 }  // namespace test

@@ -178,7 +178,7 @@ class ControlModel : public ::testing::Test {
   protected:
     void SetUp() override { SetUiHost(&host); }
     void TearDown() override { SetUiHost(nullptr); }
-    CMemoryUiHost host;
+    MemoryUiHost host;
 };
 
 TEST_F(ControlModel, ListsRefuseOutOfRangeSelectionsAndTabsSelectTheirFirstItem) {

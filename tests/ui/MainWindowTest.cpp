@@ -7,10 +7,10 @@
 #include <map>
 #include <vector>
 
+#include "flash/TrapImage.h"
 #include "support/WindowFixture.h"
 #include "ui/AboutDlg.h"
 #include "ui/MainApp.h"
-#include "flash/TrapImage.h"
 
 namespace fs = std::filesystem;
 
@@ -223,7 +223,7 @@ TEST_F(MainWindow, SavedTabIsShownAndAnOutOfRangeOneFallsBackToTheFirst) {
     g_settings.m_nTabNum = 2;
     Create();
     std::vector<bool> shown;
-    for (CPage* p : dlg.m_tab.m_pages) shown.push_back(p->IsWindowVisible());
+    for (Page* p : dlg.m_tab.m_pages) shown.push_back(p->IsWindowVisible());
     EXPECT_EQ(shown, (std::vector<bool>{false, false, true, false}));
     ASSERT_TRUE(dlg.Select(1054, 1));
     EXPECT_EQ(g_settings.m_nTabNum, 1u);

@@ -232,7 +232,7 @@ class OperatorSequences : public test::PagesWindow {
         bench_ = bench;
         if (handlers_.empty()) handlers_ = g_settings.m_workDir;
         g_settings.Load(tmp.string());  // the defaults again: no run inherits another's tables
-        host_ = std::make_unique<CMemoryUiHost>();  // no answer left over from a run before
+        host_ = std::make_unique<MemoryUiHost>();  // no answer left over from a run before
         SetUiHost(host_.get());
         board_ = &Board(bench.Knobs());
         DutProfile p = g_settings.m_duts.at(0);
@@ -408,7 +408,7 @@ class OperatorSequences : public test::PagesWindow {
 
     // What a step does on the window; `data` is the file it hands over.
     size_t Operate(const Step& s, CDialog& page, int id, std::vector<uint8_t>& data) {
-        CMemoryUiHost& ui = *host_;
+        MemoryUiHost& ui = *host_;
         size_t asked = 0;
         auto file = [&](const char* name) {
             const std::filesystem::path path =
@@ -740,7 +740,7 @@ class OperatorSequences : public test::PagesWindow {
     Bench bench_;
     DutProfile profile_{};
     sim::Board* board_ = nullptr;
-    std::unique_ptr<CMemoryUiHost> host_;
+    std::unique_ptr<MemoryUiHost> host_;
     std::unique_ptr<CMainDlg> window_;
     std::vector<uint8_t> own_;  // the board's own trap vectors
     // The board after the last step.

@@ -177,13 +177,13 @@ void TabHost::paintEvent(QPaintEvent*) {
     p.drawPrimitive(QStyle::PE_FrameTabWidget, opt);
 }
 
-// --- CQtDialogView ---
+// --- QtDialogView ---
 
-CQtDialogView::CQtDialogView(CQtUiHost& host, CDialog& dialog) : m_host(host), m_dialog(dialog) {
+QtDialogView::QtDialogView(QtUiHost& host, CDialog& dialog) : m_host(host), m_dialog(dialog) {
     const DialogTemplate& t = dialog.Template();
     QWidget* parent = nullptr;
     if (CDialog* owner = dialog.GetParent()) {
-        if (auto* view = dynamic_cast<CQtDialogView*>(owner->View())) {
+        if (auto* view = dynamic_cast<QtDialogView*>(owner->View())) {
             parent = dialog.HostControl() != kNoControlId
                          ? view->ControlWidget(dialog.HostControl())
                          : nullptr;
@@ -228,18 +228,18 @@ CQtDialogView::CQtDialogView(CQtUiHost& host, CDialog& dialog) : m_host(host), m
     m_window->setProperty("templateId", t.id);
 }
 
-CQtDialogView::~CQtDialogView() {
+QtDialogView::~QtDialogView() {
     OnDestroyed();
 }
 
-void CQtDialogView::OnCreated() {
+void QtDialogView::OnCreated() {
     m_widgets.assign(m_dialog.Controls().size(), nullptr);
     ++m_syncing;
     for (size_t i = 0; i < m_widgets.size(); ++i) CreateControl(i);
     --m_syncing;
 }
 
-void CQtDialogView::CreateControl(size_t i) {
+void QtDialogView::CreateControl(size_t i) {
     const ControlState& s = m_dialog.Controls()[i];
     const ControlTemplate& t = *s.tmpl;
     const int id = s.id;
@@ -352,7 +352,7 @@ void CQtDialogView::CreateControl(size_t i) {
     if (!s.visible) w->hide();
 }
 
-QWidget* CQtDialogView::ControlWidget(int id) const {
+QWidget* QtDialogView::ControlWidget(int id) const {
     if (id == kNoControlId) return nullptr;
     const auto& controls = m_dialog.Controls();
     for (size_t i = 0; i < controls.size() && i < m_widgets.size(); ++i)
@@ -360,14 +360,14 @@ QWidget* CQtDialogView::ControlWidget(int id) const {
     return nullptr;
 }
 
-void CQtDialogView::SyncAll(size_t i) {
+void QtDialogView::SyncAll(size_t i) {
     for (ControlChange what : {ControlChange::Text, ControlChange::Enabled, ControlChange::Visible,
                                ControlChange::Checked, ControlChange::Items,
                                ControlChange::Selection, ControlChange::Range})
         Sync(i, what);
 }
 
-void CQtDialogView::Sync(size_t i, ControlChange what) {
+void QtDialogView::Sync(size_t i, ControlChange what) {
     if (i >= m_widgets.size() || m_widgets[i].isNull()) return;
     QWidget* w = m_widgets[i];
     const ControlState& s = m_dialog.Controls()[i];
@@ -436,14 +436,14 @@ void CQtDialogView::Sync(size_t i, ControlChange what) {
     --m_syncing;
 }
 
-void CQtDialogView::OnControlChanged(int id, ControlChange what) {
+void QtDialogView::OnControlChanged(int id, ControlChange what) {
     const auto& controls = m_dialog.Controls();
     for (size_t i = 0; i < controls.size(); ++i)
         if (controls[i].id == id) Sync(i, what);
 }
 
-void CQtDialogView::Act(size_t index, bool duringOperation, const std::function<void()>& action) {
-    CQtUiHost& host = m_host;
+void QtDialogView::Act(size_t index, bool duringOperation, const std::function<void()>& action) {
+    QtUiHost& host = m_host;
     // Input pumped during an operation must not start another one on the same link.
     if (!duringOperation && CDialog::RunningHandlers() > 0) {
         QApplication::beep();
@@ -459,7 +459,7 @@ void CQtDialogView::Act(size_t index, bool duringOperation, const std::function<
     host.CheckModalLoops();
 }
 
-void CQtDialogView::FillSystemMenu(QMenu& menu) {
+void QtDialogView::FillSystemMenu(QMenu& menu) {
     if (m_nativeSystemMenu) return;  // the window's own system menu has them
     for (const CDialog::MenuItem& item : m_dialog.SystemMenu()) {
         if (item.text.empty()) {
@@ -475,7 +475,7 @@ void CQtDialogView::FillSystemMenu(QMenu& menu) {
     }
 }
 
-bool CQtDialogView::NativeMessage(const void* message) {
+bool QtDialogView::NativeMessage(const void* message) {
     unsigned id = 0;
     if (!NativeSystemCommand(message, m_dialog.SystemMenu(), id)) return false;
     // Run it from the event loop, not inside the window procedure: the About box is modal.
@@ -486,11 +486,11 @@ bool CQtDialogView::NativeMessage(const void* message) {
     return true;
 }
 
-void CQtDialogView::OnRepaint() {
+void QtDialogView::OnRepaint() {
     if (m_window && m_window->isVisible()) m_window->repaint();
 }
 
-void CQtDialogView::OnShow(bool visible) {
+void QtDialogView::OnShow(bool visible) {
     if (!m_window) return;
     if (m_window->isWindow() && visible) {
         if (m_dialog.GetIcon() != 0) m_window->setWindowIcon(QIcon(IconPath(m_dialog.GetIcon())));
@@ -505,7 +505,7 @@ void CQtDialogView::OnShow(bool visible) {
     m_window->setVisible(visible);
 }
 
-void CQtDialogView::OnMove(const Rect& pixels) {
+void QtDialogView::OnMove(const Rect& pixels) {
     if (!m_window) return;
     if (m_window->isWindow())
         m_window->setFixedSize(pixels.Width(), pixels.Height());
@@ -513,7 +513,7 @@ void CQtDialogView::OnMove(const Rect& pixels) {
         m_window->setGeometry(ToQRect(pixels));
 }
 
-void CQtDialogView::OnDestroyed() {
+void QtDialogView::OnDestroyed() {
     QWidget* w = m_window;
     m_window = nullptr;
     m_alive = std::make_shared<bool>(true);  // callbacks of the old widgets now do nothing
@@ -526,7 +526,7 @@ void CQtDialogView::OnDestroyed() {
         delete w;
 }
 
-bool CQtDialogView::GetTabItemRect(int id, int index, Rect& out) {
+bool QtDialogView::GetTabItemRect(int id, int index, Rect& out) {
     auto* tab = dynamic_cast<TabHost*>(ControlWidget(id));
     if (tab == nullptr || index < 0 || index >= tab->Bar()->count()) return false;
     const QRect r = tab->Bar()->tabRect(index).translated(tab->Bar()->pos());

@@ -18,7 +18,7 @@ class QTabBar;
 
 namespace qtui {
 
-class CQtUiHost;
+class QtUiHost;
 
 // The system-menu command of the About box; F1 sends it too.
 constexpr unsigned kAboutBoxCommand = 0x0010;
@@ -86,10 +86,10 @@ class TabHost final : public QWidget {
     QTabBar* m_bar;
 };
 
-class CQtDialogView final : public IDialogView {
+class QtDialogView final : public IDialogView {
   public:
-    CQtDialogView(CQtUiHost& host, CDialog& dialog);
-    ~CQtDialogView() override;
+    QtDialogView(QtUiHost& host, CDialog& dialog);
+    ~QtDialogView() override;
 
     void OnCreated() override;
     void OnControlChanged(int id, ControlChange what) override;
@@ -113,7 +113,7 @@ class CQtDialogView final : public IDialogView {
     // A native system-menu command for one of the dialog's items: runs it and returns true.
     bool NativeMessage(const void* message);
 
-    CQtUiHost& m_host;
+    QtUiHost& m_host;
     CDialog& m_dialog;
     QPointer<QWidget> m_window;
     std::vector<QPointer<QWidget>> m_widgets;

@@ -94,24 +94,24 @@ QString IconPath(int iconId) {
     return {};
 }
 
-CQtUiHost::CQtUiHost() {
+QtUiHost::QtUiHost() {
     const DialogTemplate& main = GetDialogTemplate(kIddMain);
     m_font = DialogFont(main.font, main.pointSize);
     m_baseUnits = ComputeBaseUnits(m_font);
 }
 
-CQtUiHost::~CQtUiHost() = default;
+QtUiHost::~QtUiHost() = default;
 
-std::unique_ptr<IDialogView> CQtUiHost::CreateView(CDialog& dialog) {
-    return std::make_unique<CQtDialogView>(*this, dialog);
+std::unique_ptr<IDialogView> QtUiHost::CreateView(CDialog& dialog) {
+    return std::make_unique<QtDialogView>(*this, dialog);
 }
 
-void CQtUiHost::PumpMessages() {
+void QtUiHost::PumpMessages() {
     // Never waits: repaints and delivers whatever input is pending, then returns.
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-int CQtUiHost::RunModal(CDialog& dialog) {
+int QtUiHost::RunModal(CDialog& dialog) {
     if (!dialog.IsEnded()) {
         QEventLoop loop;
         m_modals.push_back({&dialog, &loop});
@@ -122,21 +122,21 @@ int CQtUiHost::RunModal(CDialog& dialog) {
     return dialog.IsEnded() ? dialog.EndResult() : -1;
 }
 
-void CQtUiHost::CheckModalLoops() {
+void QtUiHost::CheckModalLoops() {
     for (const Modal& m : m_modals)
         if (m.dialog->IsEnded()) m.loop->exit(0);
 }
 
-QWidget* CQtUiHost::OwnerWidget(CDialog* owner) const {
+QWidget* QtUiHost::OwnerWidget(CDialog* owner) const {
     if (owner != nullptr)
-        if (auto* view = dynamic_cast<CQtDialogView*>(owner->View()))
+        if (auto* view = dynamic_cast<QtDialogView*>(owner->View()))
             if (view->Window() != nullptr) return view->Window()->window();
     if (QWidget* modal = QApplication::activeModalWidget()) return modal;
     return QApplication::activeWindow();
 }
 
-int CQtUiHost::MessageBox(CDialog* owner, const std::string& text, const std::string& caption,
-                          unsigned type) {
+int QtUiHost::MessageBox(CDialog* owner, const std::string& text, const std::string& caption,
+                         unsigned type) {
     QMessageBox box(OwnerWidget(owner));
     box.setWindowTitle(QString::fromStdString(caption));
     box.setTextFormat(Qt::PlainText);
@@ -154,7 +154,7 @@ int CQtUiHost::MessageBox(CDialog* owner, const std::string& text, const std::st
     return answer == QMessageBox::Yes ? kIdYes : kIdNo;
 }
 
-bool CQtUiHost::FileDialog(CDialog* owner, const FileDialogRequest& request, std::string& path) {
+bool QtUiHost::FileDialog(CDialog* owner, const FileDialogRequest& request, std::string& path) {
     QFileDialog dialog(OwnerWidget(owner));
     dialog.setAcceptMode(request.open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dialog.setFileMode(request.open && request.mustExist ? QFileDialog::ExistingFile

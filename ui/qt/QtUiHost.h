@@ -27,10 +27,10 @@ BaseUnits ComputeBaseUnits(const QFont& font);
 // The icon resource with that id (128: the application icon).
 QString IconPath(int iconId);
 
-class CQtUiHost final : public IUiHost {
+class QtUiHost final : public IUiHost {
   public:
-    CQtUiHost();
-    ~CQtUiHost() override;
+    QtUiHost();
+    ~QtUiHost() override;
 
     std::unique_ptr<IDialogView> CreateView(CDialog& dialog) override;
     void PumpMessages() override;

@@ -21,23 +21,23 @@ std::wstring WindowText(HWND hwnd) {
 
 }  // namespace
 
-CWinDialogView::CWinDialogView(CWinUiHost& host, CDialog& dialog) : m_host(host), m_dialog(dialog) {
+WinDialogView::WinDialogView(WinUiHost& host, CDialog& dialog) : m_host(host), m_dialog(dialog) {
     CDialog* parent = dialog.GetParent();
     if (!dialog.Template().child) {
         // Every top-level dialog of this program is modal: it belongs to the one on top.
         m_parent = m_host.OwnerWindow(parent);
     } else if (auto* view =
-                   parent != nullptr ? dynamic_cast<CWinDialogView*>(parent->View()) : nullptr) {
+                   parent != nullptr ? dynamic_cast<WinDialogView*>(parent->View()) : nullptr) {
         m_parent = view->ControlWindow(dialog.HostControl());
         if (m_parent == nullptr) m_parent = view->Window();
     }
 }
 
-CWinDialogView::~CWinDialogView() {
+WinDialogView::~WinDialogView() {
     OnDestroyed();
 }
 
-void CWinDialogView::OnCreated() {
+void WinDialogView::OnCreated() {
     const DialogTemplate& t = m_dialog.Template();
     const std::vector<WORD> words = BuildDialogTemplate(t);
     ++m_syncing;
@@ -59,7 +59,7 @@ void CWinDialogView::OnCreated() {
     for (size_t i = 0; i < m_controls.size(); ++i) SyncAll(i);
 }
 
-HWND CWinDialogView::ControlWindow(int id) const {
+HWND WinDialogView::ControlWindow(int id) const {
     if (id == kNoControlId) return nullptr;
     const auto& controls = m_dialog.Controls();
     for (size_t i = 0; i < controls.size() && i < m_controls.size(); ++i)
@@ -67,14 +67,14 @@ HWND CWinDialogView::ControlWindow(int id) const {
     return nullptr;
 }
 
-INT_PTR CALLBACK CWinDialogView::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK WinDialogView::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
-        auto* view = reinterpret_cast<CWinDialogView*>(lParam);
+        auto* view = reinterpret_cast<WinDialogView*>(lParam);
         view->m_hwnd = hwnd;
         return view->m_dialog.Template().child ? FALSE : TRUE;  // a page takes no focus
     }
-    auto* view = reinterpret_cast<CWinDialogView*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+    auto* view = reinterpret_cast<WinDialogView*>(GetWindowLongPtrW(hwnd, DWLP_USER));
     if (view == nullptr) return FALSE;
     if (message == WM_DESTROY) {
         SetWindowLongPtrW(hwnd, DWLP_USER, 0);
@@ -85,7 +85,7 @@ INT_PTR CALLBACK CWinDialogView::DialogProc(HWND hwnd, UINT message, WPARAM wPar
     return view->Handle(message, wParam, lParam);
 }
 
-INT_PTR CWinDialogView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR WinDialogView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
             Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
@@ -118,7 +118,7 @@ INT_PTR CWinDialogView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-void CWinDialogView::Command(int id, int code, HWND from) {
+void WinDialogView::Command(int id, int code, HWND from) {
     if (id == IDCANCEL && (from == nullptr || code == BN_CLICKED)) {
         // "Fin", Escape and the close box are one cancel command.
         Act(kNoControl, true, [this] { m_dialog.RequestClose(); });
@@ -163,7 +163,7 @@ void CWinDialogView::Command(int id, int code, HWND from) {
     }
 }
 
-void CWinDialogView::Act(size_t index, bool duringOperation, const std::function<void()>& action) {
+void WinDialogView::Act(size_t index, bool duringOperation, const std::function<void()>& action) {
     // Input pumped during an operation must not start another one on the same link.
     if (!duringOperation && CDialog::RunningHandlers() > 0) {
         MessageBeep(MB_OK);
@@ -179,14 +179,14 @@ void CWinDialogView::Act(size_t index, bool duringOperation, const std::function
     if (m_dialog.IsEnded() && m_hwnd != nullptr) PostMessageW(m_hwnd, WM_NULL, 0, 0);
 }
 
-void CWinDialogView::SyncAll(size_t i) {
+void WinDialogView::SyncAll(size_t i) {
     for (ControlChange what : {ControlChange::Text, ControlChange::Enabled, ControlChange::Visible,
                                ControlChange::Checked, ControlChange::Items,
                                ControlChange::Selection, ControlChange::Range})
         Sync(i, what);
 }
 
-void CWinDialogView::Sync(size_t i, ControlChange what) {
+void WinDialogView::Sync(size_t i, ControlChange what) {
     if (i >= m_controls.size() || m_controls[i] == nullptr) return;
     HWND w = m_controls[i];
     const ControlState& s = m_dialog.Controls()[i];
@@ -250,18 +250,18 @@ void CWinDialogView::Sync(size_t i, ControlChange what) {
     --m_syncing;
 }
 
-void CWinDialogView::OnControlChanged(int id, ControlChange what) {
+void WinDialogView::OnControlChanged(int id, ControlChange what) {
     const auto& controls = m_dialog.Controls();
     for (size_t i = 0; i < controls.size(); ++i)
         if (controls[i].id == id) Sync(i, what);
 }
 
-void CWinDialogView::OnRepaint() {
+void WinDialogView::OnRepaint() {
     if (m_hwnd != nullptr && IsWindowVisible(m_hwnd))
         RedrawWindow(m_hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
-void CWinDialogView::OnShow(bool visible) {
+void WinDialogView::OnShow(bool visible) {
     if (m_hwnd == nullptr) return;
     if (visible && !m_dialog.Template().child) {
         if (const int icon = m_dialog.GetIcon(); icon != 0) {
@@ -284,7 +284,7 @@ void CWinDialogView::OnShow(bool visible) {
     ShowWindow(m_hwnd, visible ? SW_SHOW : SW_HIDE);
 }
 
-void CWinDialogView::OnMove(const Rect& pixels) {
+void WinDialogView::OnMove(const Rect& pixels) {
     if (m_hwnd == nullptr) return;
     if (m_dialog.Template().child) {
         SetWindowPos(m_hwnd, HWND_TOP, pixels.left, pixels.top, pixels.Width(), pixels.Height(),
@@ -299,7 +299,7 @@ void CWinDialogView::OnMove(const Rect& pixels) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void CWinDialogView::OnDestroyed() {
+void WinDialogView::OnDestroyed() {
     HWND hwnd = m_hwnd;
     m_hwnd = nullptr;
     m_alive = std::make_shared<bool>(true);  // an action running now sees the view gone
@@ -310,7 +310,7 @@ void CWinDialogView::OnDestroyed() {
     DestroyWindow(hwnd);
 }
 
-bool CWinDialogView::GetTabItemRect(int id, int index, Rect& out) {
+bool WinDialogView::GetTabItemRect(int id, int index, Rect& out) {
     HWND tab = ControlWindow(id);
     RECT r{};
     if (tab == nullptr || !TabCtrl_GetItemRect(tab, index, &r)) return false;

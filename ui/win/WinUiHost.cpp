@@ -195,7 +195,7 @@ INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) {
 
 }  // namespace
 
-CWinUiHost::CWinUiHost() {
+WinUiHost::WinUiHost() {
     INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), ICC_TAB_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
 
@@ -219,26 +219,26 @@ CWinUiHost::CWinUiHost() {
     if (probe != nullptr) DestroyWindow(probe);
 }
 
-CWinUiHost::~CWinUiHost() = default;
+WinUiHost::~WinUiHost() = default;
 
-std::unique_ptr<IDialogView> CWinUiHost::CreateView(CDialog& dialog) {
-    return std::make_unique<CWinDialogView>(*this, dialog);
+std::unique_ptr<IDialogView> WinUiHost::CreateView(CDialog& dialog) {
+    return std::make_unique<WinDialogView>(*this, dialog);
 }
 
-void CWinUiHost::RemoveTopLevel(HWND hwnd) {
+void WinUiHost::RemoveTopLevel(HWND hwnd) {
     m_topLevel.erase(std::remove(m_topLevel.begin(), m_topLevel.end(), hwnd), m_topLevel.end());
 }
 
-HWND CWinUiHost::OwnerWindow(CDialog* owner) const {
+HWND WinUiHost::OwnerWindow(CDialog* owner) const {
     if (owner != nullptr)
-        if (auto* view = dynamic_cast<CWinDialogView*>(owner->View()))
+        if (auto* view = dynamic_cast<WinDialogView*>(owner->View()))
             if (view->Window() != nullptr) return GetAncestor(view->Window(), GA_ROOT);
     for (auto it = m_topLevel.rbegin(); it != m_topLevel.rend(); ++it)
         if (IsWindowVisible(*it) && IsWindowEnabled(*it)) return *it;
     return nullptr;
 }
 
-void CWinUiHost::Dispatch(MSG& msg) {
+void WinUiHost::Dispatch(MSG& msg) {
     // The dialog manager's keys (Tab, Enter, Escape, arrows) for the dialogs' windows.
     HWND root = msg.hwnd != nullptr ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
     if (root != nullptr &&
@@ -249,7 +249,7 @@ void CWinUiHost::Dispatch(MSG& msg) {
     DispatchMessageW(&msg);
 }
 
-void CWinUiHost::PumpMessages() {
+void WinUiHost::PumpMessages() {
     // Never waits: repaints and delivers whatever input is pending, then returns.
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -261,8 +261,8 @@ void CWinUiHost::PumpMessages() {
     }
 }
 
-int CWinUiHost::RunModal(CDialog& dialog) {
-    auto* view = dynamic_cast<CWinDialogView*>(dialog.View());
+int WinUiHost::RunModal(CDialog& dialog) {
+    auto* view = dynamic_cast<WinDialogView*>(dialog.View());
     HWND hwnd = view != nullptr ? view->Window() : nullptr;
     // Like the system's dialog boxes: the owner takes no input until this one has ended.
     HWND owner = hwnd != nullptr ? GetWindow(hwnd, GW_OWNER) : nullptr;
@@ -282,15 +282,15 @@ int CWinUiHost::RunModal(CDialog& dialog) {
     return dialog.IsEnded() ? dialog.EndResult() : -1;
 }
 
-int CWinUiHost::MessageBox(CDialog* owner, const std::string& text, const std::string& caption,
-                           unsigned type) {
+int WinUiHost::MessageBox(CDialog* owner, const std::string& text, const std::string& caption,
+                          unsigned type) {
     const int answer =
         MessageBoxW(OwnerWindow(owner), Wide(text).c_str(), Wide(caption).c_str(), type);
     if ((type & 0xF) != kMbYesNo) return kIdOk;
     return answer == IDYES ? kIdYes : kIdNo;
 }
 
-bool CWinUiHost::FileDialog(CDialog* owner, const FileDialogRequest& request, std::string& path) {
+bool WinUiHost::FileDialog(CDialog* owner, const FileDialogRequest& request, std::string& path) {
     const std::wstring filter = ToWinFilter(request.filter);
     const std::wstring ext = Wide(request.defaultExt);
     std::vector<wchar_t> file(4096, L'\0');

@@ -28,12 +28,12 @@ std::wstring ToWinFilter(const std::string& filter);
 // `controls` is false.
 std::vector<WORD> BuildDialogTemplate(const DialogTemplate& t, bool controls = true);
 
-class CWinUiHost;
+class WinUiHost;
 
-class CWinDialogView final : public IDialogView {
+class WinDialogView final : public IDialogView {
   public:
-    CWinDialogView(CWinUiHost& host, CDialog& dialog);
-    ~CWinDialogView() override;
+    WinDialogView(WinUiHost& host, CDialog& dialog);
+    ~WinDialogView() override;
 
     void OnCreated() override;
     void OnControlChanged(int id, ControlChange what) override;
@@ -56,7 +56,7 @@ class CWinDialogView final : public IDialogView {
     // Runs one operator action on the model, then brings the control back in line with it.
     void Act(size_t index, bool duringOperation, const std::function<void()>& action);
 
-    CWinUiHost& m_host;
+    WinUiHost& m_host;
     CDialog& m_dialog;
     HWND m_parent = nullptr;
     HWND m_hwnd = nullptr;
@@ -66,11 +66,11 @@ class CWinDialogView final : public IDialogView {
     int m_syncing = 0;
 };
 
-class CWinUiHost final : public IUiHost {
+class WinUiHost final : public IUiHost {
   public:
     // Registers the common controls and reads the base units of the main template's font.
-    CWinUiHost();
-    ~CWinUiHost() override;
+    WinUiHost();
+    ~WinUiHost() override;
 
     std::unique_ptr<IDialogView> CreateView(CDialog& dialog) override;
     void PumpMessages() override;
