@@ -61,13 +61,10 @@ class TrapBoardTest : public test::SimLinkFixture {
     }
     // The flash handler for the bus, with its parameters handed over as the FLASH page does.
     bool LoadFlash(uint32_t width, bool intel = false, bool wordMode = true) {
-        const char* names[] = {"Flash0Bus08.bin", "Flash0Bus16.bin", "Flash0Bus32.bin"};
-        const int index = width == 8 ? 0 : width == 32 ? 2 : 1;
-        std::string name = names[index];
-        if (intel) name[5] = '1';
-        if (!Load({"TrapHandler.bin", name})) return false;
-        const FlashCommandSet cmd = test::ChipCommands(width, intel, wordMode);
-        return link.SetFlashParameters(width, 1u << 20, intel ? 1 : 0, 1, wordMode ? 1 : 0, cmd);
+        const FlashChip chip = test::StraightChip(width, intel, wordMode);
+        if (!Load({"TrapHandler.bin", FlashHandlerName(chip, width)})) return false;
+        return link.SetFlashParameters(width, 1u << 20, chip.m_nIntel, 1, chip.m_nWordMode,
+                                       chip.m_commands);
     }
     // A 16-bit flash erased, with a 2048-byte buffer and progress shown at each chunk.
     void ReadyToProgram(const std::string& knobs = "") {
@@ -244,8 +241,7 @@ TEST_F(TrapBoardTest, FlashIdentificationWidth12ActsAs16AndFailureKeepsOldCodes)
     ASSERT_TRUE(LoadGeneral());
     uint32_t maker = 0;
     uint32_t device = 0;
-    EXPECT_TRUE(
-        link.ReadFlashId(kFlashBase, 12, maker, device, test::ChipCommands(16, false, false)));
+    EXPECT_TRUE(link.ReadFlashId(kFlashBase, 12, maker, device, test::StraightChip(16).m_commands));
     EXPECT_EQ(maker, 0x20u);
     EXPECT_EQ(device, 0xD7u);
 
@@ -253,7 +249,7 @@ TEST_F(TrapBoardTest, FlashIdentificationWidth12ActsAs16AndFailureKeepsOldCodes)
     maker = 0x1111;
     device = 0x2222;
     EXPECT_FALSE(
-        link.ReadFlashId(kFlashBase, 16, maker, device, test::ChipCommands(16, false, false)));
+        link.ReadFlashId(kFlashBase, 16, maker, device, test::StraightChip(16).m_commands));
     EXPECT_EQ(maker, 0x1111u);
     EXPECT_EQ(device, 0x2222u);
 }

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "flash/FlashChip.h"
 #include "flash/TrapImage.h"
 
 namespace test {
@@ -41,14 +40,14 @@ bool LoadImage(CTargetLink& link, const std::vector<uint8_t>& image, const Targe
     return ok;
 }
 
-FlashCommandSet ChipCommands(uint32_t width, bool intel, bool wordMode) {
+FlashChip StraightChip(uint32_t width, bool intel, bool wordMode) {
     FlashChip chip;
     chip.m_nBusWidth = width;
     chip.m_nIntel = intel ? 1 : 0;
     chip.m_nWordMode = wordMode ? 1 : 0;
     PrepareIdCommands(chip, kStraightWiring);
     PrepareChipCommands(chip, kStraightWiring);
-    return chip.m_commands;
+    return chip;
 }
 
 }  // namespace test

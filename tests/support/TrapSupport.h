@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/FlashCommandSet.h"
+#include "flash/FlashChip.h"
 #include "link/TargetLink.h"
 
 namespace test {
@@ -32,8 +32,8 @@ std::vector<uint8_t> HandlerImage(const std::vector<std::string>& files);
 bool LoadImage(CTargetLink& link, const std::vector<uint8_t>& image,
                const TargetProgram& what = TargetProgram::General());
 
-// The whole command set of an AMD or Intel chip on a straight-wired bus of this width; words
-// 0-4 are also the identification words.
-FlashCommandSet ChipCommands(uint32_t width, bool intel, bool wordMode);
+// An AMD or Intel chip on a straight-wired bus of this width with its whole command set
+// prepared; words 0-4 are also the identification words.
+FlashChip StraightChip(uint32_t width, bool intel = false, bool wordMode = false);
 
 }  // namespace test
