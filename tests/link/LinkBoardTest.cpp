@@ -70,7 +70,7 @@ TEST_F(LinkBoardTest, ThousandBytePeekReportsEachChunk) {
     ASSERT_TRUE(OpenBoard());
     const auto data = Pattern(1000, 3);
     board().WriteBytes(kSdram + 0x100, data.data(), data.size());
-    link.SetProgressMode(1);
+    link.SetProgressMode(ProgressMode::kRead);
     std::vector<uint8_t> back(1000);
     ASSERT_TRUE(link.ReadMemory(kSdram + 0x100, 1000, back.data()));
     EXPECT_EQ(back, data);
@@ -260,7 +260,7 @@ TEST_F(LinkBoardTest, TargetFallingSilentMidReplyGives104WithPartialCount) {
     wire().beforeRead = [this](uint64_t reads) {
         if (reads == 1500) board().mutable_options().tdo = sim::Options::Tdo::StuckLow;
     };
-    link.SetProgressMode(1);
+    link.SetProgressMode(ProgressMode::kRead);
     std::vector<uint8_t> back(256);
     EXPECT_FALSE(link.ReadMemory(kRam, 256, back.data()));
     wire().beforeRead = nullptr;

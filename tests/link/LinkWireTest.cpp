@@ -159,7 +159,7 @@ TEST_F(LinkWireTest, FullChunkUsesLengthFieldZero) {
 }
 
 TEST_F(LinkWireTest, ThousandBytePokeRunsInFourChunksWithProgress) {
-    link.SetProgressMode(2);
+    link.SetProgressMode(ProgressMode::kWrite);
     wire->ScriptTdo(Acked(4 * 5 + 1000));
     std::vector<uint8_t> data(1000, 0x11);
     EXPECT_TRUE(link.PokeBlock(0xC0000000, 1000, data.data()));
@@ -188,7 +188,7 @@ TEST_F(LinkWireTest, BadReplyHeaderGives106ShownOnce) {
 }
 
 TEST_F(LinkWireTest, ShortReplyLengthGives107) {
-    link.SetProgressMode(1);
+    link.SetProgressMode(ProgressMode::kRead);
     wire->ScriptTdo(Acked(5));
     wire->AppendTdo(Reply({0x0A}));  // 8 bytes announced for 16 asked
     uint8_t buffer[16];
@@ -198,7 +198,7 @@ TEST_F(LinkWireTest, ShortReplyLengthGives107) {
 }
 
 TEST_F(LinkWireTest, ReplyStoppingMidwayCountsOnlyReceivedBytes) {
-    link.SetProgressMode(1);
+    link.SetProgressMode(ProgressMode::kRead);
     wire->ScriptTdo(Acked(5));
     wire->AppendTdo(Reply({0x12, 1, 2, 3}));  // 16 announced, 3 sent
     uint8_t buffer[16] = {};

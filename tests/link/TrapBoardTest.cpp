@@ -72,7 +72,7 @@ class TrapBoardTest : public test::SimLinkFixture {
         ASSERT_TRUE(LoadFlash(16));
         ASSERT_TRUE(link.EraseFlash(kFlashBase));
         link.m_nBufferSize = 2048;
-        link.SetProgressMode(3);
+        link.SetProgressMode(ProgressMode::kFlash);
         observer.Clear();
     }
 };

@@ -20,7 +20,7 @@ TEST_F(ScriptedLinkTest, TrapBufferSizeZeroOrUnalignedIsRefusedBeforeAnyTransfer
     for (uint32_t size : {0u, 6u, 2050u}) {
         link.m_nBufferSize = size;
         link.m_nBufferAddr = 0x80000200;
-        link.SetProgressMode(4);
+        link.SetProgressMode(ProgressMode::kAll);
         link.m_nLastCount = 77;
         observer.Clear();
         link.m_nError = 0;
