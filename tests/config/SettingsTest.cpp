@@ -11,9 +11,6 @@
 
 namespace {
 
-// The process-wide g_settings of this test program must not write into the build tree.
-const bool kGlobalSaveOff = (CSettings::DisableSaving(), true);
-
 const char* const kFirstRunFile =
     "[SETTINGS]\n"
     "LPT_NUM= 0\n"
