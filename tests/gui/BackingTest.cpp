@@ -22,6 +22,7 @@
 #include "common/TemplateGeometry.h"
 #include "ui/qt/QtUiHost.h"
 
+using guitest::ChooseFile;
 using guitest::Control;
 using guitest::WhenUp;
 
@@ -207,8 +208,7 @@ TEST_F(QtBacking, FileDialogsAddTheExtensionAndMoveTheCurrentFolder) {
         [&](QFileDialog* fd) {
             EXPECT_EQ(fd->nameFilters(), QStringList({"Rom File (*.rom)", "Binary File (*.bin)"}));
             EXPECT_FALSE(fd->testOption(QFileDialog::DontConfirmOverwrite));
-            fd->selectFile(dir.filePath("dump"));
-            static_cast<QDialog*>(fd)->accept();  // as the Open/Save button does
+            ChooseFile(fd, dir.filePath("dump"));
         });
     std::string path;
     ASSERT_TRUE(host.FileDialog(nullptr, save, path));

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -49,6 +51,15 @@ void WhenUp(std::function<bool(T*)> match, std::function<void(T*)> act) {
         }
     });
     timer->start(10);
+}
+
+// Chooses `path` in an open or save dialog and presses its button. The name is typed as well:
+// selectFile leaves the name field alone once it has the focus, which it may already have.
+inline void ChooseFile(QFileDialog* dialog, const QString& path) {
+    dialog->selectFile(path);
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        name->setText(path);
+    static_cast<QDialog*>(dialog)->accept();  // as the Open/Save button does
 }
 
 }  // namespace guitest

@@ -24,6 +24,7 @@
 #include "ui/qt/QtUiHost.h"
 
 namespace fs = std::filesystem;
+using guitest::ChooseFile;
 using guitest::Control;
 using guitest::WhenUp;
 using guitest::WindowOf;
@@ -75,10 +76,7 @@ class GuiMainWindow : public test::WindowFixture<qtui::QtUiHost> {
     static void AnswerFile(const fs::path& path) {
         WhenUp<QFileDialog>(
             [](QFileDialog*) { return true; },
-            [path](QFileDialog* fd) {
-                fd->selectFile(QString::fromStdString(path.string()));
-                static_cast<QDialog*>(fd)->accept();  // as the Open/Save button does
-            });
+            [path](QFileDialog* fd) { ChooseFile(fd, QString::fromStdString(path.string())); });
     }
     QTabBar* Tabs() { return Control(dlg, CMainDlg::kIdTab)->findChild<QTabBar*>(); }
 
