@@ -43,6 +43,10 @@ int main(int argc, char** argv) {
                                port::kDriverEnvVar + ", else " + port::DefaultDriverName() + ")"),
         QStringLiteral("spec"));
     parser.addOption(driverOption);
+    const QCommandLineOption fastClockOption(
+        QStringLiteral("fast-clock"),
+        QStringLiteral("parallel port: 3 port accesses per JTAG clock instead of 4 (same bits)"));
+    parser.addOption(fastClockOption);
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         CSettings::DisableSaving();  // the window never opened
@@ -60,6 +64,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     port::SelectPortDriver(std::move(driver));
+    port::CableOptions cable;
+    cable.fastClock = parser.isSet(fastClockOption);
+    port::SetCableOptions(cable);
 
     // The operation log and the link's trace go into the working folder.
     SetLogTarget("log.txt", false);

@@ -32,6 +32,12 @@ int main(int argc, char** argv) {
     app.add_option("--lpt-base", lptBase,
                    "any other parallel-port base address in hexadecimal (PCI/PCIe cards)");
     app.add_option("--dut", options.dut, "DUT profile index of Tapwright.ini (this run only)");
+    port::CableOptions cable;
+    app.add_flag("--fast-clock", cable.fastClock,
+                 "parallel port: 3 port accesses per JTAG clock instead of 4 (same bits)");
+    bool noPipeline = false;
+    app.add_flag("--no-pipeline", noPipeline,
+                 "one round trip per JTAG clock on queued cables such as remote-bitbang");
 
     app.add_option("--log", options.log, "operation log to append to (default: log.txt)");
 
@@ -53,6 +59,8 @@ int main(int argc, char** argv) {
     }
 
     port::SetPortMessageStream(stderr);
+    cable.pipeline = !noPipeline;
+    port::SetCableOptions(cable);
 
     if (!lptBase.empty()) {
         std::string digits;

@@ -5,13 +5,10 @@
 #include <thread>
 
 #include "link/LinkErrors.h"
-#include "port/CableWiring.h"
 #include "port/PortTalk.h"
 #include "port/StaticOrder.h"
 
 CTargetLink g_link TAPWRIGHT_BUILT_AT(kBuildLink);
-
-namespace cable = port::cable;
 
 namespace {
 
@@ -33,17 +30,27 @@ CTargetLink::~CTargetLink() {
     Close();
 }
 
+void CTargetLink::SetUpCable(port::ICable& cable) {
+    m_nCableSerial = port::OpenedCableSerial();
+    m_nCablePort = m_nPort;
+    m_nCableTrst = m_bTrstHigh;
+    cable.SetPortBase(static_cast<uint16_t>(m_nPort));
+    cable.SetTrst(m_bTrstHigh != 0);
+}
+
 int CTargetLink::ClockTap(int tms, int tdi) {
-    const int tdo = (inportb(StatusPort()) & cable::kTdo) != 0 ? 1 : 0;
+    const int tdo = Cable().Clock(tms != 0, tdi != 0);
     m_nTdoHistory = ((m_nTdoHistory << 1) | static_cast<uint32_t>(tdo)) & 3;
-    // nRESET stays released: the link never resets the target system.
-    const uint8_t data =
-        static_cast<uint8_t>((tms != 0 ? cable::kTms : 0) | (tdi != 0 ? cable::kTdi : 0) |
-                             (m_bTrstHigh != 0 ? cable::kNTrst : 0) | cable::kNReset);
-    outportb(DataPort(), data);
-    outportb(DataPort(), static_cast<uint8_t>(data | cable::kTck));
-    outportb(DataPort(), data);
     return tdo;
+}
+
+void CTargetLink::QueueClocks(uint32_t count, const uint32_t* tms, const uint32_t* tdi,
+                              const uint32_t* want, uint32_t* tdo) {
+    Cable().QueueClocks(count, tms, tdi, want, tdo);
+}
+
+bool CTargetLink::FlushClocks() {
+    return Cable().Flush();
 }
 
 void CTargetLink::TapReset() {
@@ -152,7 +159,7 @@ void CTargetLink::Close() {
     m_program = {};
     m_bTrstHigh = 0;
     ClockTap(0, 0);
-    outportb(DataPort(), cable::kNReset);  // TAP held in reset, target running
+    Cable().Park();  // TAP held in reset, target running
     if (m_pTrace != nullptr) {
         std::fclose(m_pTrace);
         m_pTrace = nullptr;

@@ -10,7 +10,7 @@
 
 #include "link/FlashCommandSet.h"
 #include "link/LinkObserver.h"
-#include "port/CableWiring.h"
+#include "port/PortTalk.h"
 
 // Fixed DCU and target addresses.
 constexpr uint32_t kDcuBase = 0x3000;
@@ -116,6 +116,15 @@ class CTargetLink {
     uint32_t ReadIdCode();
 
     int ClockTap(int tms, int tdi);
+    // Queued clocks, for paths that need TDO only now and then: the cable decides how many
+    // round trips they cost. Clock i drives bit i of tms and tdi (32 to a word, first clock
+    // in bit 0; null drives 0); when tdo is given, the TDO ClockTap would return for clock i
+    // goes to bit i of tdo for each clock whose bit is set in want (null: every clock). tdo
+    // holds its bits once FlushClocks returns. The TDO history is left alone.
+    void QueueClocks(uint32_t count, const uint32_t* tms, const uint32_t* tdi, const uint32_t* want,
+                     uint32_t* tdo);
+    // Runs what is queued; false when the cable failed (the TDO bits not read are then 1).
+    bool FlushClocks();
     void TapReset();
     void TapResetPulse();
     uint32_t ShiftIR(int count, uint32_t value);
@@ -218,12 +227,16 @@ class CTargetLink {
     uint8_t m_savedVectors[kTrapVectorBytes] = {};
 
   private:
-    uint16_t DataPort() const {
-        return static_cast<uint16_t>(m_nPort + port::cable::kDataRegister);
+    // The opened cable, told the port base and the nTRST level whenever they or the cable
+    // changed since it was last told.
+    port::ICable& Cable() {
+        port::ICable& cable = port::OpenedCable();
+        if (m_nCableSerial != port::OpenedCableSerial() || m_nCablePort != m_nPort ||
+            m_nCableTrst != m_bTrstHigh)
+            SetUpCable(cable);
+        return cable;
     }
-    uint16_t StatusPort() const {
-        return static_cast<uint16_t>(m_nPort + port::cable::kStatusRegister);
-    }
+    void SetUpCable(port::ICable& cable);
     void EnterLinkRegister();
 
     // One peek or poke message of n bytes (a multiple of 4, 4..256). moved counts the data
@@ -251,6 +264,10 @@ class CTargetLink {
 
     // Set by Open, cleared by Close: a second Close (at exit) then does nothing at all.
     bool m_bOpen = false;
+    // What the cable was last told (SetUpCable).
+    uint32_t m_nCableSerial = 0;
+    int32_t m_nCablePort = -1;
+    uint32_t m_nCableTrst = 2;
     TargetProgram m_program;
     std::string m_traceFile;
 };

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "port/Cable.h"
+
 namespace port {
 
 // Write one port byte. Input: 3 bytes, port address little-endian in bytes 0-1, value in byte 2.
@@ -105,16 +107,27 @@ class IServiceControl {
     virtual std::string DriverFileSuffix() const { return "\\Drivers\\PortTalk.sys"; }
 };
 
-// One port driver backend: opens its device and offers a service manager to start it.
-// OpenDevice returns null when the device cannot be opened (an invalid handle). Why it could
-// not be opened, or why its device last failed, is in LastErrorText() when the backend knows
-// better than an error number.
+// One port driver backend: opens its device, or its cable, and offers a service manager to
+// start it. OpenDevice returns null when the device cannot be opened (an invalid handle). Why
+// it could not be opened, or why its device or cable last failed, is in LastErrorText() when
+// the backend knows better than an error number.
 // Services() may return null for backends with nothing to install (remote, virtual board).
+//
+// Every backend ends in a cable. A backend with port registers returns its device from
+// OpenDevice and keeps the default OpenCable: the client then clocks the device through the
+// parallel-port cable (ParallelCable). A backend that drives the JTAG lines itself (a remote
+// server, a USB or GPIO adapter) returns null from OpenDevice and its cable from OpenCable,
+// or null when it cannot open one. OpenCable is called right after OpenDevice, each time the
+// client opens the backend.
 class IPortDriver {
   public:
     virtual ~IPortDriver() = default;
     virtual const char* Name() const = 0;
     virtual std::unique_ptr<IPortDevice> OpenDevice() = 0;
+    virtual std::unique_ptr<ICable> OpenCable(const CableOptions& options) {
+        (void)options;
+        return nullptr;
+    }
     virtual IServiceControl* Services() = 0;
     virtual std::string LastErrorText() const { return {}; }
 };

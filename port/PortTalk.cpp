@@ -6,14 +6,22 @@
 #include <string>
 
 #include "port/DriverTable.h"
+#include "port/ParallelCable.h"
 #include "port/StaticOrder.h"
 
 namespace {
 
 std::unique_ptr<port::IPortDriver> g_driver TAPWRIGHT_BUILT_AT(kBuildPortState);
 std::unique_ptr<port::IPortDevice> g_device TAPWRIGHT_BUILT_AT(kBuildPortState);
+// Declared after the device: a cable may use it, so it goes first.
+std::unique_ptr<port::ICable> g_cable TAPWRIGHT_BUILT_AT(kBuildPortState);
+port::ParallelCable g_noCable TAPWRIGHT_BUILT_AT(kBuildPortState) = port::ParallelCable(false);
+port::ICable* g_openedCable = &g_noCable;
+uint32_t g_cableSerial = 0;
+port::CableOptions g_cableOptions;
 std::FILE* g_out = nullptr;
 port::RequestFailures g_failures;
+uint64_t g_failureTotal = 0;
 bool g_failureLines = true;
 
 std::FILE* Out() {
@@ -37,13 +45,25 @@ constexpr const char* kServiceName = "PortTalk";
 constexpr const char* kDriverSource = "PortTalk.sys";
 constexpr const char* kServiceBinaryPath = "system32\\drivers\\PortTalk.sys";
 
-// Counted, and written as the driver client writes it, unless the front end reports it.
-void RequestFailed(const char* primitive) {
-    const uint32_t error = g_device ? g_device->LastError() : kErrorInvalidHandle;
-    if (g_failures.count++ == 0) g_failures.firstError = error;
-    if (g_failureLines)
-        std::fprintf(Out(), "Error occured during %s while talking to PortTalk driver %d\n",
-                     primitive, static_cast<int>(error));
+void DeviceRequestFailed(const char* primitive) {
+    port::RequestFailed(primitive, g_device ? g_device->LastError() : kErrorInvalidHandle);
+}
+
+void SetOpenedCable(std::unique_ptr<port::ICable> cable) {
+    g_cable = std::move(cable);
+    g_openedCable = g_cable ? g_cable.get() : &g_noCable;
+    ++g_cableSerial;
+}
+
+// The backend's own cable, or the parallel-port cable over its device.
+bool OpenBackend() {
+    if (!g_driver) return false;
+    g_device = g_driver->OpenDevice();
+    std::unique_ptr<port::ICable> cable = g_driver->OpenCable(g_cableOptions);
+    if (!cable && g_device) cable = std::make_unique<port::ParallelCable>(g_cableOptions.fastClock);
+    const bool opened = cable != nullptr;
+    SetOpenedCable(std::move(cable));
+    return opened;
 }
 
 // The check-install-open cycle gives up after this many rounds when the service still
@@ -74,6 +94,7 @@ std::string DriverTargetPath(port::IServiceControl& services) {
 namespace port {
 
 void SelectPortDriver(std::unique_ptr<IPortDriver> driver) {
+    SetOpenedCable(nullptr);
     g_device.reset();
     g_driver = std::move(driver);
 }
@@ -82,6 +103,18 @@ IPortDriver* SelectedPortDriver() {
 }
 IPortDevice* OpenedPortDevice() {
     return g_device.get();
+}
+void SetCableOptions(const CableOptions& options) {
+    g_cableOptions = options;
+}
+const CableOptions& SelectedCableOptions() {
+    return g_cableOptions;
+}
+ICable& OpenedCable() {
+    return *g_openedCable;
+}
+uint32_t OpenedCableSerial() {
+    return g_cableSerial;
 }
 void SetPortMessageStream(std::FILE* stream) {
     g_out = stream;
@@ -93,36 +126,48 @@ void ResetPortRequestFailures(bool writeLines) {
     g_failures = {};
     g_failureLines = writeLines;
 }
+uint64_t RequestFailureTotal() {
+    return g_failureTotal;
+}
+// Counted, and written as the driver client writes it, unless the front end reports it.
+void RequestFailed(const char* primitive, uint32_t error) {
+    ++g_failureTotal;
+    if (g_failures.count++ == 0) g_failures.firstError = error;
+    if (g_failureLines)
+        std::fprintf(Out(), "Error occured during %s while talking to PortTalk driver %d\n",
+                     primitive, static_cast<int>(error));
+}
 
 }  // namespace port
 
 uint8_t OpenPortDriver() {
+    SetOpenedCable(nullptr);
     g_device.reset();
     if (!g_driver) {
         std::string error;
         g_driver = port::CreatePortDriver(port::DefaultDriverName(), error);
     }
-    if (g_driver) g_device = g_driver->OpenDevice();
-    if (g_device) return 0;
+    if (OpenBackend()) return 0;
     StartPortDriver();
-    if (g_driver) g_device = g_driver->OpenDevice();
-    if (g_device) return 0;
+    if (OpenBackend()) return 0;
     std::fprintf(Out(),
                  "PortTalk: Couldn't access PortTalk Driver, Please ensure driver is loaded.\n\n");
+    // Every clock still goes somewhere: to the primitives, which fail and say so.
+    SetOpenedCable(std::make_unique<port::ParallelCable>(g_cableOptions.fastClock));
     return 255;
 }
 
 void outportb(uint16_t port, uint8_t value) {
     const uint8_t buffer[3] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8), value};
     if (g_device && g_device->DeviceIoControl(port::kIoctlWritePort, buffer, 3, nullptr, 0)) return;
-    RequestFailed("outportb");
+    DeviceRequestFailed("outportb");
 }
 
 uint8_t inportb(uint16_t port) {
     uint8_t buffer[2] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)};
     if (g_device && g_device->DeviceIoControl(port::kIoctlReadPort, buffer, 2, buffer, 1))
         return buffer[0];
-    RequestFailed("inportb");
+    DeviceRequestFailed("inportb");
     // A failed read looks like TDO stuck high, as an unplugged cable does.
     return 0xFF;
 }

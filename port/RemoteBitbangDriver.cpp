@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "port/CableWiring.h"
+#include "port/PortTalk.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -138,106 +138,158 @@ class RealNet final : public INetOs {
     }
 };
 
-// Letters are collected in a fixed buffer and sent before each TDO read or when it fills.
-class RemoteBitbangDevice final : public RegisterPortDevice<RemoteBitbangDevice> {
+// Letters wait in a fixed buffer until it fills, a flush, or too many reads are in flight.
+// Each queued read remembers the TDO bit it fills; answers come back in the order sent.
+class RemoteBitbangCable final : public ICable {
   public:
-    RemoteBitbangDevice(INetOs& net, INetOs::Socket socket, std::string where,
-                        std::shared_ptr<std::string> error)
-        : net_(net), socket_(socket), where_(std::move(where)), error_(std::move(error)) {}
+    RemoteBitbangCable(INetOs& net, INetOs::Socket socket, std::string where,
+                       std::shared_ptr<std::string> error)
+        : net_(net), socket_(socket), where_(std::move(where)), error_(std::move(error)) {
+        Put(reset_);  // a server need not start a session with both resets released
+    }
 
-    ~RemoteBitbangDevice() override {
+    ~RemoteBitbangCable() override {
         if (!broken_) {
             Put('Q');
-            Flush();
+            Send();
         }
         net_.Close(socket_);
     }
 
-    bool Access(bool write, uint16_t address, uint8_t& value) {
-        if (broken_) return false;
-        const unsigned reg = address & 3u;
-        if (write) {  // only the data register is wired
-            return reg == cable::kDataRegister ? WriteData(value) : true;
+    void SetTrst(bool released) override {
+        const char letter = released ? 'r' : 't';  // 't': trst asserted, srst released
+        if (letter == reset_) return;
+        if (tckHigh_) Put(low_);  // the last clock ends before a reset can swallow its edge
+        tckHigh_ = false;
+        reset_ = letter;
+        Put(letter);
+    }
+
+    void QueueClocks(uint32_t count, const uint32_t* tms, const uint32_t* tdi, const uint32_t* want,
+                     uint32_t* tdo) override {
+        for (uint32_t i = 0; i < count; ++i) {
+            low_ = static_cast<char>('0' + (ClockBit(tms, i) ? 2 : 0) + (ClockBit(tdi, i) ? 1 : 0));
+            Put(low_);
+            if (tdo != nullptr && (want == nullptr || ClockBit(want, i)))
+                Read(tdo + i / 32, 1u << (i % 32));
+            Put(static_cast<char>(low_ + 4));
+            tckHigh_ = true;
         }
-        switch (reg) {
-            case cable::kDataRegister:
-                value = data_;
-                return true;
-            case cable::kStatusRegister:
-                return ReadStatus(value);
-            default:
-                value = 0;
-                return true;
-        }
+    }
+
+    bool Flush() override {
+        if (!broken_) Receive(0);
+        return Reported("inportb");
+    }
+
+    void Park() override {
+        Put('0');
+        tckHigh_ = false;
+        Send();
+        Reported("outportb");
     }
 
   private:
-    bool WriteData(uint8_t value) {
-        // 'r'..'u': TRST asserted in bit 1, SRST in bit 0; both lines are active low here.
-        const char reset = static_cast<char>('r' + (((value & cable::kNTrst) == 0) ? 2 : 0) +
-                                             (((value & cable::kNReset) == 0) ? 1 : 0));
-        if (reset != lastReset_) {
-            if (!Put(reset)) return false;
-            lastReset_ = reset;
+    struct Sample {
+        uint32_t* word;
+        uint32_t mask;
+    };
+    static constexpr size_t kSendBytes = 4096;
+    // Answers not yet read stay within any socket buffer, so the server never blocks on its
+    // sends while this side blocks on its own.
+    static constexpr size_t kMaxReads = 1024;
+
+    void Put(char letter) {
+        if (broken_) return;
+        if (used_ == kSendBytes && !Send()) return;
+        out_[used_++] = letter;
+    }
+
+    void Read(uint32_t* word, uint32_t mask) {
+        if (count_ == kMaxReads) Receive(kMaxReads / 2);  // the rest stay in flight
+        if (broken_) {
+            *word |= mask;
+            return;
         }
-        data_ = value;
-        // '0'..'7': TCK in bit 2, TMS in bit 1, TDI in bit 0.
-        return Put(static_cast<char>('0' + ((value & cable::kTck) ? 4 : 0) +
-                                     ((value & cable::kTms) ? 2 : 0) +
-                                     ((value & cable::kTdi) ? 1 : 0)));
+        reads_[(head_ + count_) % kMaxReads] = {word, mask};
+        ++count_;
+        Put('R');
     }
 
-    bool ReadStatus(uint8_t& status) {
-        if (!Put('R') || !Flush()) return false;
-        char answer = 0;
-        const long n = net_.Recv(socket_, &answer, 1);
-        if (n != 1) return Broken(n == 0 ? kErrorConnectionReset : net_.LastError());
-        if (answer != '0' && answer != '1') {
-            char shown[8];
-            std::snprintf(shown, sizeof shown, (answer > ' ' && answer < 127) ? "'%c'" : "0x%02X",
-                          static_cast<unsigned char>(answer));
-            Broken(kErrorInvalidData);
-            *error_ = "remote-bitbang: " + where_ + " answered " + shown +
-                      " to a TDO read (expected '0' or '1'): is it a remote_bitbang server?";
-            return false;
-        }
-        status = answer == '1' ? cable::kTdo : 0;
-        return true;
-    }
-
-    bool Put(char letter) {
-        if (used_ == sizeof buffer_ && !Flush()) return false;
-        buffer_[used_++] = letter;
-        return true;
-    }
-
-    bool Flush() {
+    bool Send() {
         size_t sent = 0;
-        while (sent < used_) {
-            const long n = net_.Send(socket_, buffer_ + sent, used_ - sent);
+        while (!broken_ && sent < used_) {
+            const long n = net_.Send(socket_, out_ + sent, used_ - sent);
             if (n <= 0) return Broken(n == 0 ? kErrorConnectionReset : net_.LastError());
             sent += static_cast<size_t>(n);
         }
         used_ = 0;
-        return true;
+        return !broken_;
     }
 
+    // Sends what waits, then reads answers until no more than `keep` reads are in flight.
+    void Receive(size_t keep) {
+        if (!Send()) return;
+        while (count_ > keep) {
+            const long n = net_.Recv(socket_, in_, count_);
+            if (n <= 0) {
+                Broken(n == 0 ? kErrorConnectionReset : net_.LastError());
+                return;
+            }
+            for (long k = 0; k < n; ++k) {
+                const char answer = in_[k];
+                if (answer != '0' && answer != '1') {
+                    BadAnswer(answer);
+                    return;
+                }
+                const Sample s = reads_[head_];
+                head_ = (head_ + 1) % kMaxReads;
+                --count_;
+                *s.word = answer == '1' ? *s.word | s.mask : *s.word & ~s.mask;
+            }
+        }
+    }
+
+    // Reads still in flight will never be answered: they read as an open TDO line.
     bool Broken(uint32_t error) {
         broken_ = true;
         used_ = 0;
-        lastError_ = error != 0 ? error : kErrorConnectionReset;
-        *error_ = "remote-bitbang: the connection to " + where_ + " " + Why(lastError_);
+        for (; count_ > 0; --count_, head_ = (head_ + 1) % kMaxReads)
+            *reads_[head_].word |= reads_[head_].mask;
+        errorCode_ = error != 0 ? error : kErrorConnectionReset;
+        *error_ = "remote-bitbang: the connection to " + where_ + " " + Why(errorCode_);
         return false;
+    }
+
+    void BadAnswer(char answer) {
+        char shown[8];
+        std::snprintf(shown, sizeof shown, (answer > ' ' && answer < 127) ? "'%c'" : "0x%02X",
+                      static_cast<unsigned char>(answer));
+        Broken(kErrorInvalidData);
+        *error_ = "remote-bitbang: " + where_ + " answered " + shown +
+                  " to a TDO read (expected '0' or '1'): is it a remote_bitbang server?";
+    }
+
+    // Every call on a broken cable is one failed request for the port client's count.
+    bool Reported(const char* primitive) {
+        if (broken_) RequestFailed(primitive, errorCode_);
+        return !broken_;
     }
 
     INetOs& net_;
     INetOs::Socket socket_;
     std::string where_;
     std::shared_ptr<std::string> error_;  // the driver's LastErrorText
-    char buffer_[4096];
+    char out_[kSendBytes];
     size_t used_ = 0;
-    char lastReset_ = 0;
-    uint8_t data_ = 0;
+    Sample reads_[kMaxReads];
+    size_t head_ = 0;
+    size_t count_ = 0;
+    char in_[kMaxReads];
+    char reset_ = 'r';
+    char low_ = '0';  // the last clock's letter with TCK low
+    bool tckHigh_ = false;
+    uint32_t errorCode_ = 0;
     bool broken_ = false;
 };
 
@@ -252,7 +304,7 @@ INetOs& RealNetOs() {
 RemoteBitbangDriver::RemoteBitbangDriver(std::string host, uint16_t port, INetOs& net)
     : host_(std::move(host)), port_(port), net_(net) {}
 
-std::unique_ptr<IPortDevice> RemoteBitbangDriver::OpenDevice() {
+std::unique_ptr<ICable> RemoteBitbangDriver::OpenCable(const CableOptions&) {
     std::string reason;
     bool unknownHost = false;
     const INetOs::Socket socket = net_.Connect(host_, port_, reason, unknownHost);
@@ -269,8 +321,8 @@ std::unique_ptr<IPortDevice> RemoteBitbangDriver::OpenDevice() {
         return nullptr;
     }
     error_->clear();
-    return std::make_unique<RemoteBitbangDevice>(net_, socket, host_ + ":" + std::to_string(port_),
-                                                 error_);
+    return std::make_unique<RemoteBitbangCable>(net_, socket, host_ + ":" + std::to_string(port_),
+                                                error_);
 }
 
 }  // namespace port

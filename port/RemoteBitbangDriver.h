@@ -1,5 +1,11 @@
-// A client of OpenOCD's remote_bitbang protocol over TCP: drives any remote_bitbang server
-// (tapwright-sim --listen, or a real adapter that speaks it) through the port requests.
+// A client of OpenOCD's remote_bitbang protocol over TCP: a cable that drives any
+// remote_bitbang server (tapwright-sim --listen, or a real adapter that speaks it).
+//
+// It sends only the protocol's base JTAG letters: '0'-'7' (TCK 4, TMS 2, TDI 1), 'R' (read
+// TDO, answered '0' or '1'), 'r' 't' (nTRST released, asserted; nRESET never asserted) and
+// 'Q' (goodbye). A clock is its pins with TCK low, an 'R' when its TDO is wanted, then its
+// pins with TCK high. Letters are sent in batches and answers read back in batches, as
+// OpenOCD's own client does, with a bounded number of reads in flight.
 #pragma once
 
 #include <cstddef>
@@ -36,8 +42,10 @@ class RemoteBitbangDriver final : public IPortDriver {
   public:
     RemoteBitbangDriver(std::string host, uint16_t port, INetOs& net = RealNetOs());
     const char* Name() const override { return "remote-bitbang"; }
-    // Connects; each device is one connection, ended with 'Q' when the device goes.
-    std::unique_ptr<IPortDevice> OpenDevice() override;
+    // No port registers: the cable is the whole backend.
+    std::unique_ptr<IPortDevice> OpenDevice() override { return nullptr; }
+    // Connects; each cable is one connection, ended with 'Q' when the cable goes.
+    std::unique_ptr<ICable> OpenCable(const CableOptions& options) override;
     IServiceControl* Services() override { return nullptr; }
     std::string LastErrorText() const override { return *error_; }
 

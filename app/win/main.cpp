@@ -23,17 +23,22 @@ int Say(const std::string& text, UINT icon, int status) {
 
 int main(int argc, char** argv) {
     std::string option;
+    port::CableOptions cable;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--driver" && i + 1 < argc) {
+        if (arg == "--fast-clock") {
+            cable.fastClock = true;
+        } else if (arg == "--driver" && i + 1 < argc) {
             option = argv[++i];
         } else if (arg.rfind("--driver=", 0) == 0) {
             option = arg.substr(9);
         } else if (arg == "--help" || arg == "-h" || arg == "/?") {
-            return Say("Tapwright [--driver SPEC]\n\nport backend: " + port::DriverHelp() +
-                           "\n(default: %" + port::kDriverEnvVar + "%, else " +
-                           port::DefaultDriverName() + ")",
-                       MB_ICONINFORMATION, 0);
+            return Say(
+                "Tapwright [--driver SPEC] [--fast-clock]\n\nport backend: " + port::DriverHelp() +
+                    "\n(default: %" + port::kDriverEnvVar + "%, else " + port::DefaultDriverName() +
+                    ")\n--fast-clock: parallel port, 3 port accesses per JTAG clock "
+                    "instead of 4 (same bits)",
+                MB_ICONINFORMATION, 0);
         } else {
             return Say("unexpected argument '" + arg + "' (see --help)", MB_ICONERROR, 2);
         }
@@ -43,6 +48,7 @@ int main(int argc, char** argv) {
     auto driver = port::CreatePortDriver(port::ResolveDriverSpec(option), error);
     if (!driver) return Say(error, MB_ICONERROR, 2);
     port::SelectPortDriver(std::move(driver));
+    port::SetCableOptions(cable);
 
     // The operation log and the link's trace go into the working folder.
     SetLogTarget("log.txt", false);
