@@ -4,26 +4,26 @@
 
 namespace port {
 
-ParallelCable::ParallelCable(bool fastClock)
-    : fast_(fastClock), failuresSeen_(RequestFailureTotal()) {}
+ParallelCable::ParallelCable(IPortDevice* device, bool fastClock)
+    : device_(device), fast_(fastClock), failuresSeen_(RequestFailureTotal()) {}
 
 int ParallelCable::ExactClock(bool tms, bool tdi) {
-    const int tdo = (inportb(status_) & cable::kTdo) != 0 ? 1 : 0;
+    const int tdo = (ReadPortByte(device_, status_) & cable::kTdo) != 0 ? 1 : 0;
     const uint8_t data = Data(tms, tdi);
-    outportb(data_, data);
-    outportb(data_, static_cast<uint8_t>(data | cable::kTck));
-    outportb(data_, data);
+    WritePortByte(device_, data_, data);
+    WritePortByte(device_, data_, static_cast<uint8_t>(data | cable::kTck));
+    WritePortByte(device_, data_, data);
     last_ = data;
     return tdo;
 }
 
 int ParallelCable::FastClock(bool tms, bool tdi, bool read) {
     const uint8_t data = Data(tms, tdi);
-    outportb(data_, data);
+    WritePortByte(device_, data_, data);
     last_ = static_cast<uint8_t>(data | cable::kTck);
-    outportb(data_, last_);
+    WritePortByte(device_, data_, last_);
     tckHigh_ = true;
-    return read && (inportb(status_) & cable::kTdo) == 0 ? 0 : 1;
+    return read && (ReadPortByte(device_, status_) & cable::kTdo) == 0 ? 0 : 1;
 }
 
 void ParallelCable::QueueClocks(uint32_t count, const uint32_t* tms, const uint32_t* tdi,
@@ -47,7 +47,7 @@ bool ParallelCable::Flush() {
 void ParallelCable::EndClock() {
     if (!tckHigh_) return;
     last_ = static_cast<uint8_t>(last_ & ~cable::kTck);
-    outportb(data_, last_);
+    WritePortByte(device_, data_, last_);
     tckHigh_ = false;
 }
 
@@ -68,7 +68,7 @@ void ParallelCable::SetPortBase(uint16_t base) {
 
 void ParallelCable::Park() {
     last_ = static_cast<uint8_t>(cable::kNReset | trst_);
-    outportb(data_, last_);
+    WritePortByte(device_, data_, last_);
     tckHigh_ = false;
 }
 

@@ -1,6 +1,6 @@
-// The passive JTAG cable on the parallel port (CableWiring.h), over the port client's two
-// primitives: every clock is done at once, so Flush only reports. Serves every backend that
-// has port registers (PortTalk, ppdev, direct I/O, the virtual board in process).
+// The passive JTAG cable on the parallel port (CableWiring.h), over a port device with the
+// port client's two primitives: every clock is done at once, so Flush only reports. Serves every
+// backend that has port registers (PortTalk, ppdev, direct I/O, the virtual board in process).
 //
 // The default clock is the design's exact cycle, 1 read + 3 writes:
 //   read status (TDO before the edge), write data, write data|TCK (the TAP samples TMS and
@@ -18,12 +18,14 @@
 
 #include "port/Cable.h"
 #include "port/CableWiring.h"
+#include "port/PortDevice.h"
 
 namespace port {
 
 class ParallelCable final : public ICable {
   public:
-    explicit ParallelCable(bool fastClock);
+    // The device may be null: every access then fails as the port client's primitives do.
+    ParallelCable(IPortDevice* device, bool fastClock);
     void SetPortBase(uint16_t base) override;
     void SetTrst(bool released) override;
     void QueueClocks(uint32_t count, const uint32_t* tms, const uint32_t* tdi, const uint32_t* want,
@@ -45,6 +47,7 @@ class ParallelCable final : public ICable {
     // The falling edge a fast clock left for later.
     void EndClock();
 
+    IPortDevice* device_;
     bool fast_;
     bool tckHigh_ = false;
     uint8_t trst_ = 0;

@@ -23,6 +23,7 @@ struct PortRequest {
 };
 
 constexpr uint32_t kErrorInvalidFunction = 1;
+constexpr uint32_t kErrorInvalidHandle = 6;  // no device is open
 constexpr uint32_t kErrorInvalidParameter = 87;
 
 // 0 when the request is one of the two with its exact buffer sizes, else the Windows error code

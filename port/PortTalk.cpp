@@ -15,9 +15,8 @@ std::unique_ptr<port::IPortDriver> g_driver TAPWRIGHT_BUILT_AT(kBuildPortState);
 std::unique_ptr<port::IPortDevice> g_device TAPWRIGHT_BUILT_AT(kBuildPortState);
 // Declared after the device: a cable may use it, so it goes first.
 std::unique_ptr<port::ICable> g_cable TAPWRIGHT_BUILT_AT(kBuildPortState);
-port::ParallelCable g_noCable TAPWRIGHT_BUILT_AT(kBuildPortState) = port::ParallelCable(false);
-port::ICable* g_openedCable = &g_noCable;
-uint32_t g_cableSerial = 0;
+port::ParallelCable g_noCable TAPWRIGHT_BUILT_AT(kBuildPortState) = port::ParallelCable(nullptr,
+                                                                                        false);
 port::CableOptions g_cableOptions;
 std::FILE* g_out = nullptr;
 port::RequestFailures g_failures;
@@ -32,7 +31,6 @@ using port::kErrorAccessDenied;
 using port::kErrorServiceAlreadyRunning;
 using port::kErrorServiceDoesNotExist;
 using port::kErrorServiceExists;
-constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorInvalidName = 123;
 
 constexpr uint32_t kServiceAllAccess = 0xF01FF;
@@ -45,14 +43,10 @@ constexpr const char* kServiceName = "PortTalk";
 constexpr const char* kDriverSource = "PortTalk.sys";
 constexpr const char* kServiceBinaryPath = "system32\\drivers\\PortTalk.sys";
 
-void DeviceRequestFailed(const char* primitive) {
-    port::RequestFailed(primitive, g_device ? g_device->LastError() : kErrorInvalidHandle);
-}
-
 void SetOpenedCable(std::unique_ptr<port::ICable> cable) {
     g_cable = std::move(cable);
-    g_openedCable = g_cable ? g_cable.get() : &g_noCable;
-    ++g_cableSerial;
+    port::detail::g_openedCable = g_cable ? g_cable.get() : &g_noCable;
+    ++port::detail::g_openedCableSerial;
 }
 
 // The backend's own cable, or the parallel-port cable over its device.
@@ -60,7 +54,8 @@ bool OpenBackend() {
     if (!g_driver) return false;
     g_device = g_driver->OpenDevice();
     std::unique_ptr<port::ICable> cable = g_driver->OpenCable(g_cableOptions);
-    if (!cable && g_device) cable = std::make_unique<port::ParallelCable>(g_cableOptions.fastClock);
+    if (!cable && g_device)
+        cable = std::make_unique<port::ParallelCable>(g_device.get(), g_cableOptions.fastClock);
     const bool opened = cable != nullptr;
     SetOpenedCable(std::move(cable));
     return opened;
@@ -93,6 +88,11 @@ std::string DriverTargetPath(port::IServiceControl& services) {
 
 namespace port {
 
+namespace detail {
+ICable* g_openedCable = &g_noCable;
+uint32_t g_openedCableSerial = 0;
+}  // namespace detail
+
 void SelectPortDriver(std::unique_ptr<IPortDriver> driver) {
     SetOpenedCable(nullptr);
     g_device.reset();
@@ -109,12 +109,6 @@ void SetCableOptions(const CableOptions& options) {
 }
 const CableOptions& SelectedCableOptions() {
     return g_cableOptions;
-}
-ICable& OpenedCable() {
-    return *g_openedCable;
-}
-uint32_t OpenedCableSerial() {
-    return g_cableSerial;
 }
 void SetPortMessageStream(std::FILE* stream) {
     g_out = stream;
@@ -153,23 +147,16 @@ uint8_t OpenPortDriver() {
     std::fprintf(Out(),
                  "PortTalk: Couldn't access PortTalk Driver, Please ensure driver is loaded.\n\n");
     // Every clock still goes somewhere: to the primitives, which fail and say so.
-    SetOpenedCable(std::make_unique<port::ParallelCable>(g_cableOptions.fastClock));
+    SetOpenedCable(std::make_unique<port::ParallelCable>(nullptr, g_cableOptions.fastClock));
     return 255;
 }
 
 void outportb(uint16_t port, uint8_t value) {
-    const uint8_t buffer[3] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8), value};
-    if (g_device && g_device->DeviceIoControl(port::kIoctlWritePort, buffer, 3, nullptr, 0)) return;
-    DeviceRequestFailed("outportb");
+    port::WritePortByte(g_device.get(), port, value);
 }
 
 uint8_t inportb(uint16_t port) {
-    uint8_t buffer[2] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)};
-    if (g_device && g_device->DeviceIoControl(port::kIoctlReadPort, buffer, 2, buffer, 1))
-        return buffer[0];
-    DeviceRequestFailed("inportb");
-    // A failed read looks like TDO stuck high, as an unplugged cable does.
-    return 0xFF;
+    return port::ReadPortByte(g_device.get(), port);
 }
 
 int CheckPortDriverFile() {

@@ -28,13 +28,21 @@ IPortDevice* OpenedPortDevice();
 // The options every cable OpenPortDriver opens from now on follows.
 void SetCableOptions(const CableOptions& options);
 const CableOptions& SelectedCableOptions();
+namespace detail {
+extern ICable* g_openedCable;
+extern uint32_t g_openedCableSerial;
+}  // namespace detail
 // The cable the last OpenPortDriver opened: the backend's own, or the parallel-port cable over
 // its device; when nothing could be opened, or before the first open, a parallel-port cable
 // whose every access fails as the primitives do. Valid until the next OpenPortDriver or
 // SelectPortDriver; OpenedCableSerial changes whenever that happens, so a caller that set a
-// cable up can tell when it has a new one to set up.
-ICable& OpenedCable();
-uint32_t OpenedCableSerial();
+// cable up can tell when it has a new one to set up. Inline: the link asks on every clock.
+inline ICable& OpenedCable() {
+    return *detail::g_openedCable;
+}
+inline uint32_t OpenedCableSerial() {
+    return detail::g_openedCableSerial;
+}
 // Where the client's progress and failure lines go (standard output by default).
 void SetPortMessageStream(std::FILE* stream);
 
@@ -50,9 +58,26 @@ const RequestFailures& PortRequestFailures();
 void ResetPortRequestFailures(bool writeLines = true);
 // Failed requests since the process started, never reset: a cable compares it across a flush.
 uint64_t RequestFailureTotal();
-// A cable without port registers reports a failed request here, named after the primitive
-// that would have carried it, with its system error code; it is counted and written as the
-// primitives' own failures are.
+// A failed request, named after the primitive that carried it (or would have, for a cable
+// without port registers), with its system error code: counted, and written as a line
+// unless the front end reports failures itself.
 void RequestFailed(const char* primitive, uint32_t error);
+
+// outportb and inportb on a given device (null: none is open): one request each, a failure
+// reported through RequestFailed. A failed read gives 0xFF, as an unplugged cable reads.
+// Inline: the parallel-port cable makes four of them per clock.
+inline void WritePortByte(IPortDevice* device, uint16_t port, uint8_t value) {
+    const uint8_t buffer[3] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8), value};
+    if (device != nullptr && device->DeviceIoControl(kIoctlWritePort, buffer, 3, nullptr, 0))
+        return;
+    RequestFailed("outportb", device != nullptr ? device->LastError() : kErrorInvalidHandle);
+}
+inline uint8_t ReadPortByte(IPortDevice* device, uint16_t port) {
+    uint8_t buffer[2] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)};
+    if (device != nullptr && device->DeviceIoControl(kIoctlReadPort, buffer, 2, buffer, 1))
+        return buffer[0];
+    RequestFailed("inportb", device != nullptr ? device->LastError() : kErrorInvalidHandle);
+    return 0xFF;
+}
 
 }  // namespace port
