@@ -2,6 +2,8 @@
 
 #include "sim/Board.h"
 
+#include <chrono>
+
 #ifndef _WIN32
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -113,10 +115,22 @@ bool RemoteBitbangServer::Run(const std::atomic<bool>& stop, std::string& error)
 
 void RemoteBitbangServer::ServeClient(int fd, const std::atomic<bool>& stop) {
     StartSession();
+    const uint64_t clocks = board_.Clocks();
+    Session session;
+    ServeLetters(fd, stop, session);
+    if (report_ == nullptr) return;
+    std::fprintf(report_, "session: %llu letters, %llu TCK clocks, %.3f s busy\n",
+                 static_cast<unsigned long long>(session.letters),
+                 static_cast<unsigned long long>(board_.Clocks() - clocks),
+                 std::chrono::duration<double>(session.busy).count());
+    std::fflush(report_);
+}
+
+void RemoteBitbangServer::ServeLetters(int fd, const std::atomic<bool>& stop, Session& session) {
     char buf[65536];
     std::string out;
     out.reserve(sizeof buf);
-    uint64_t served = 0;
+    auto last = std::chrono::steady_clock::now();
     while (!stop.load()) {
         pollfd p{fd, POLLIN, 0};
         const int r = ::poll(&p, 1, 100);
@@ -125,10 +139,13 @@ void RemoteBitbangServer::ServeClient(int fd, const std::atomic<bool>& stop) {
         const ssize_t got = ::recv(fd, buf, sizeof buf, 0);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return;  // client gone
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last < std::chrono::milliseconds(50)) session.busy += now - last;
+        last = now;
         size_t take = static_cast<size_t>(got);
-        const bool drop = dropAfter_ != 0 && dropAfter_ - served <= take;
-        if (drop) take = static_cast<size_t>(dropAfter_ - served);
-        served += take;
+        const bool drop = dropAfter_ != 0 && dropAfter_ - session.letters <= take;
+        if (drop) take = static_cast<size_t>(dropAfter_ - session.letters);
+        session.letters += take;
         out.clear();
         const bool more = Process(buf, take, out) && !drop;
         size_t sent = 0;

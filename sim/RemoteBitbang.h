@@ -6,8 +6,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace sim {
@@ -40,14 +42,24 @@ class RemoteBitbangServer {
     // letters (0: never).
     void DropAfter(uint64_t letters) { dropAfter_ = letters; }
 
+    // One line per client session into `out` (null: none): letters, rising TCK edges, and the
+    // time the session was busy (pauses of 50 ms or more left out: a client's sleeps).
+    void ReportSessionsTo(std::FILE* out) { report_ = out; }
+
   private:
+    struct Session {
+        uint64_t letters = 0;
+        std::chrono::steady_clock::duration busy{};
+    };
     void ServeClient(int fd, const std::atomic<bool>& stop);
+    void ServeLetters(int fd, const std::atomic<bool>& stop, Session& session);
 
     Board& board_;
     int listenFd_ = -1;
     uint16_t port_ = 0;
     uint8_t pins_ = 0;
     uint64_t dropAfter_ = 0;
+    std::FILE* report_ = nullptr;
 };
 
 }  // namespace sim

@@ -20,7 +20,7 @@ void OnSignal(int) {
 
 void PrintHelp() {
     std::printf(
-        "Usage: tapwright-sim [--board OPTIONS] [--drop-after N] --listen PORT\n"
+        "Usage: tapwright-sim [--board OPTIONS] [--drop-after N] [--stats] --listen PORT\n"
         "       tapwright-sim --write-handlers DIR\n"
         "Serves a virtual STi board over OpenOCD's remote_bitbang protocol on 127.0.0.1.\n"
         "\n"
@@ -33,6 +33,8 @@ void PrintHelp() {
         "                    into DIR and exit\n"
         "  --drop-after N    close each client's connection after N letters, as a cable\n"
         "                    pulled mid-operation\n"
+        "  --stats           print one line per client session: letters, TCK clocks and\n"
+        "                    the time it was busy (its pauses of 50 ms or more left out)\n"
         "  --help            this text\n"
         "\n"
         "One client at a time; 'Q' or a closed connection ends its session and the next\n"
@@ -53,6 +55,7 @@ int main(int argc, char** argv) {
     std::string boardText;
     long port = -1;
     unsigned long long dropAfter = 0;
+    bool stats = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -81,6 +84,8 @@ int main(int argc, char** argv) {
             port = std::strtol(text, &end, 10);
             if (*text == '\0' || *end != '\0' || port < 0 || port > 65535)
                 return Usage(std::string("bad port '") + text + "'");
+        } else if (arg == "--stats") {
+            stats = true;
         } else if (arg == "--drop-after") {
             const char* text = argv[++i];
             char* end = nullptr;
@@ -107,6 +112,7 @@ int main(int argc, char** argv) {
     sim::Board board(options);
     sim::RemoteBitbangServer server(board);
     server.DropAfter(dropAfter);
+    if (stats) server.ReportSessionsTo(stdout);
     if (!server.Listen(static_cast<uint16_t>(port), error)) {
         std::fprintf(stderr, "tapwright-sim: %s\n", error.c_str());
         return 1;
