@@ -38,18 +38,6 @@ TEST_F(LinkBoardTest, NoTargetReadsAllOnesAndClearsError) {
     EXPECT_EQ(link.m_nError, 0);
 }
 
-TEST_F(LinkBoardTest, EveryClockIsFourPortRequests) {
-    ASSERT_TRUE(OpenBoard());
-    wire().recording = true;
-    wire().Clear();
-    const uint64_t before = board().Clocks();
-    uint8_t buffer[32];
-    EXPECT_TRUE(link.ReadMemory(kRam, sizeof buffer, buffer));
-    const size_t clocks = wire().Clocks().size();
-    EXPECT_EQ(wire().requests.size(), 4 * clocks);
-    EXPECT_EQ(board().Clocks() - before, clocks);
-}
-
 TEST_F(LinkBoardTest, WriteThenReadBackAlignedBlocks) {
     ASSERT_TRUE(OpenBoard());
     for (uint32_t length : {4u, 256u, 260u, 1000u, 4096u}) {

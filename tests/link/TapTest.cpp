@@ -53,14 +53,6 @@ TEST_F(ScriptedLinkTest, TdoHistoryKeepsTheLastTwoSamples) {
     EXPECT_EQ(link.m_nTdoHistory, 3u);
 }
 
-TEST_F(ScriptedLinkTest, EveryOperationCostsExactlyFourRequestsPerClock) {
-    link.ReadIdCode();
-    const size_t clocks = wire->Clocks().size();
-    EXPECT_EQ(clocks, 6u + 4 + 5 + 1 + 3 + 32 + 1);
-    EXPECT_EQ(wire->requests.size(), 4 * clocks);
-    EXPECT_EQ(wire->Reads(), clocks);
-}
-
 TEST_F(ScriptedLinkTest, TapResetIsFiveTmsHighThenIdle) {
     link.TapReset();
     const auto clocks = wire->Clocks();

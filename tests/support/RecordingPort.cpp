@@ -83,18 +83,6 @@ std::vector<WireClock> RecordingPortDriver::Clocks() const {
     return clocks;
 }
 
-size_t RecordingPortDriver::Reads() const {
-    size_t n = 0;
-    for (const PortRequest& r : requests) n += r.code == port::kIoctlReadPort ? 1 : 0;
-    return n;
-}
-
-size_t RecordingPortDriver::Writes() const {
-    size_t n = 0;
-    for (const PortRequest& r : requests) n += r.code == port::kIoctlWritePort ? 1 : 0;
-    return n;
-}
-
 int RecordingPortDriver::LastDataWrite() const {
     for (auto it = requests.rbegin(); it != requests.rend(); ++it) {
         if (it->code == port::kIoctlWritePort && (it->port & 3) == 0) return it->value;

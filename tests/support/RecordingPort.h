@@ -61,8 +61,6 @@ class RecordingPortDriver final : public port::IPortDriver {
     }
     // Decodes the log into clocks (read, write, write|TCK, write); other requests are skipped.
     std::vector<WireClock> Clocks() const;
-    size_t Reads() const;
-    size_t Writes() const;
     // Last value written to the data register (port base + 0), or -1.
     int LastDataWrite() const;
 
