@@ -62,6 +62,11 @@ constexpr uint32_t kPollsAccess = 64;
 constexpr uint32_t kPollsErase = 0xFFFFFF;
 constexpr uint32_t kPollsEepromRead = 5000;
 constexpr uint32_t kPollsEepromWrite = 50000;
+// A poll count alone depends on how fast the cable polls: each wait also lasts at least what
+// the operation can take on a slow part (datasheet worst cases, per unit of the chunk).
+constexpr uint32_t kWorstProgramUsPerByte = 360;        // NOR word/byte program, maximum
+constexpr uint32_t kWorstEepromWriteUsPerByte = 10000;  // I2C EEPROM byte write cycle
+constexpr uint32_t kWorstEepromReadUsPerByte = 100;     // one byte at 100 kHz, with its ack
 
 // JTAG instructions.
 constexpr uint32_t kIrLength = 5;
@@ -159,7 +164,8 @@ class CTargetLink {
     // The caller names what it downloads: the link cannot tell from the image.
     bool LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t offset,
                          const TargetProgram& what = TargetProgram::General());
-    bool WaitTrapReady(uint32_t polls);
+    // Polls until the handler is ready: at least polls times and at least minMicros long.
+    bool WaitTrapReady(uint32_t polls, uint64_t minMicros = 0);
     // out may be null; command is one of the six width codes.
     bool TrapAccess(uint32_t address, uint32_t value, uint32_t* out, uint32_t command);
     bool ExitTrap();
@@ -256,7 +262,7 @@ class CTargetLink {
                         bool configured = false);
     // A handler that missed its completion may finish the old command when the next one
     // arrives and answer for it: nothing it says can be trusted any more.
-    bool WaitCommand(uint32_t polls);
+    bool WaitCommand(uint32_t polls, uint64_t minMicros = 0);
     // A trap buffer size that would never advance or split words is refused up front.
     bool CheckTrapBuffer();
     bool RunCommand(uint32_t command, uint32_t& out);

@@ -150,7 +150,8 @@ bool CTargetLink::ProgramFlash(uint32_t address, uint32_t length, const uint8_t*
             if (!PokeBlock(m_nBufferAddr, chunk, data + done) ||
                 !PokeWord(m_nSlotAccessAddress, m_nBufferAddr) || !PokeWord(m_nSlotOffset, done) ||
                 !PokeWord(m_nSlotCount, chunk) || !PokeWord(m_nSlotCommand, kTrapProgram) ||
-                !WaitCommand(kPollsAccess) || !PeekWord(m_nSlotCount, unprogrammed)) {
+                !WaitCommand(kPollsAccess, uint64_t{chunk} * kWorstProgramUsPerByte) ||
+                !PeekWord(m_nSlotCount, unprogrammed)) {
                 break;
             }
             bool last = false;
@@ -208,7 +209,9 @@ bool CTargetLink::EepromTransfer(uint32_t eeAddress, uint32_t length, uint8_t* i
             if (!PokeWord(m_nSlotParam[3], m_nBufferAddr) ||
                 !PokeWord(m_nSlotParam[1], eeAddress + done) || !PokeWord(m_nSlotParam[2], chunk) ||
                 !PokeWord(m_nSlotCommand, reading ? kTrapErase : kTrapProgram) ||
-                !WaitCommand(reading ? kPollsEepromRead : kPollsEepromWrite)) {
+                !WaitCommand(reading ? kPollsEepromRead : kPollsEepromWrite,
+                             uint64_t{chunk} * (reading ? kWorstEepromReadUsPerByte
+                                                        : kWorstEepromWriteUsPerByte))) {
                 break;
             }
             if (reading && !PeekBlock(m_nBufferAddr, chunk, in + done)) break;

@@ -3,6 +3,8 @@
 //
 // Trap vector block at 0x80000040: {0, 0x80000000, parameter block, entry}. The handler
 // writes 1 into Command when ready or done; the host answers with 0.
+#include <chrono>
+
 #include "link/LinkErrors.h"
 #include "link/TargetLink.h"
 
@@ -88,8 +90,11 @@ bool CTargetLink::LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t 
     return result;
 }
 
-bool CTargetLink::WaitTrapReady(uint32_t polls) {
-    for (uint32_t i = 0; i < polls; ++i) {
+bool CTargetLink::WaitTrapReady(uint32_t polls, uint64_t minMicros) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::microseconds(minMicros);
+    // The clock is read only once the count is spent: a normal wait costs nothing more.
+    for (uint32_t i = 0; i < polls || (minMicros != 0 && Clock::now() < end); ++i) {
         uint32_t word = 0;
         if (!PeekWord(m_nSlotCommand, word)) return false;
         if (word == 1) return PokeWord(m_nSlotCommand, 0);
@@ -98,8 +103,8 @@ bool CTargetLink::WaitTrapReady(uint32_t polls) {
     return false;
 }
 
-bool CTargetLink::WaitCommand(uint32_t polls) {
-    if (WaitTrapReady(polls)) return true;
+bool CTargetLink::WaitCommand(uint32_t polls, uint64_t minMicros) {
+    if (WaitTrapReady(polls, minMicros)) return true;
     if (m_nError == kErrTrapNotReady) m_program = {};
     return false;
 }

@@ -281,6 +281,18 @@ TEST_F(TrapBoardTest, ShortChunkStopsWith116AndCountsWhatWentIn) {
     EXPECT_EQ(Backdoor(kFlashBase, 2032), std::vector<uint8_t>(data.begin(), data.begin() + 2032));
 }
 
+// However fast the cable polls, a chip slower than usual is waited for, not an error.
+TEST_F(TrapBoardTest, SlowChipsAreWaitedForAsLongAsTheirWorstCase) {
+    for (const char* knobs : {",slow=4", ",slow=10"}) {
+        ASSERT_NO_FATAL_FAILURE(ReadyToProgram(knobs));
+        const auto data = Pattern(5000, 5);
+        EXPECT_TRUE(link.ProgramFlash(kFlashBase, 5000, data.data()))
+            << knobs << " error " << link.m_nError << " count " << link.m_nLastCount;
+        EXPECT_EQ(Backdoor(kFlashBase, 5000), data) << knobs;
+        link.Close();
+    }
+}
+
 TEST_F(TrapBoardTest, BadTrapBufferSizeTouchesNeitherWireNorFlash) {
     ASSERT_TRUE(Open());
     ASSERT_TRUE(LoadFlash(16));
