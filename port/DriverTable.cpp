@@ -3,8 +3,12 @@
 
 #include <cstdlib>
 
+#include "port/FtdiDriver.h"
+#include "port/GpioDriver.h"
 #include "port/RemoteBitbangDriver.h"
+#include "port/SimGpio.h"
 #include "port/SimPortDriver.h"
+#include "port/SimUsbBus.h"
 #include "sim/Board.h"
 
 #ifdef _WIN32
@@ -77,6 +81,31 @@ std::unique_ptr<IPortDriver> CreateRemote(const std::string& name, const std::st
     return std::make_unique<RemoteBitbangDriver>(host, static_cast<uint16_t>(port));
 }
 
+std::unique_ptr<IPortDriver> CreateFtdi(const std::string&, const std::string& args,
+                                        std::string& error) {
+    FtdiSpec spec;
+    if (!ParseFtdiSpec(args, spec, error)) return nullptr;
+    std::string busError;
+    auto bus = OpenLibUsbBus(busError);
+    return std::make_unique<FtdiDriver>("ftdi", spec, std::move(bus), busError);
+}
+std::unique_ptr<IPortDriver> CreateFtdiSim(const std::string&, const std::string& args,
+                                           std::string& error) {
+    return CreateFtdiSimDriver(args, error);
+}
+std::unique_ptr<IPortDriver> CreateGpiod(const std::string&, const std::string& args,
+                                         std::string& error) {
+    GpioSpec spec;
+    if (!ParseGpioSpec(args, spec, error)) return nullptr;
+    std::string why;
+    auto system = OpenLibGpiod(why);
+    return std::make_unique<GpioDriver>("gpiod", spec, std::move(system), why);
+}
+std::unique_ptr<IPortDriver> CreateGpiodSim(const std::string&, const std::string& args,
+                                            std::string& error) {
+    return CreateGpiodSimDriver(args, error);
+}
+
 #ifdef _WIN32
 std::unique_ptr<IPortDriver> CreatePortTalk(const std::string& name, const std::string& args,
                                             std::string& error) {
@@ -107,7 +136,16 @@ const Backend kBackends[] = {
 #endif
     {"remote-bitbang", "remote-bitbang:HOST:PORT", "OpenOCD remote_bitbang server over TCP",
      CreateRemote},
+    {"ftdi", "ftdi[:VID:PID][,serial=S][,channel=A-D][,khz=N][,trst=PIN][,srst=PIN]",
+     "FTDI MPSSE USB adapter (FT2232H/FT232H/FT4232H), default 0403:6010 channel A, 6000 kHz",
+     CreateFtdi},
+    {"gpiod", "gpiod:CHIP,tck=N,tms=N,tdi=N,tdo=N[,trst=N][,srst=N]",
+     "GPIO lines through libgpiod (e.g. a Raspberry Pi's header)", CreateGpiod},
     {"sim", "sim[:DIR][,knob...]", "the virtual board, in process", CreateSim},
+    {"ftdi-sim", "ftdi-sim[ftdi options][@adapter knobs...][@sim[:DIR][,knob...]]",
+     "the ftdi cable on an emulated adapter wired to the virtual board", CreateFtdiSim},
+    {"gpiod-sim", "gpiod-sim[gpiod options][@chip knobs][@sim[:DIR][,knob...]]",
+     "the gpiod cable on an emulated GPIO chip wired to the virtual board", CreateGpiodSim},
 };
 
 std::string ValidNames() {
@@ -119,7 +157,7 @@ std::string ValidNames() {
 }  // namespace
 
 std::unique_ptr<IPortDriver> CreatePortDriver(const std::string& spec, std::string& error) {
-    const size_t end = spec.find_first_of(":,");
+    const size_t end = spec.find_first_of(":,@");
     const std::string name = spec.substr(0, end);
     const std::string args = end == std::string::npos ? std::string() : spec.substr(end);
     for (const Backend& b : kBackends)
