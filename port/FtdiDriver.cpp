@@ -286,11 +286,12 @@ class FtdiCable final : public ICable {
         answers_[pending_++] = {tdo_, clock, shift, want};
     }
 
-    // Up to 7 clocks with one TDI level; TMS may change on each. Returns the clocks taken.
+    // Up to 6 clocks with one TDI level; TMS may change on each. Returns the clocks taken.
+    // Not 7: after a 7-bit TMS command some chips leave the TDI level on TMS.
     uint32_t TmsCommand(uint32_t i, uint32_t count) {
         const bool d = ClockBit(tdi_, i);
         uint32_t n = 1;
-        while (n < 7 && i + n < count && ClockBit(tdi_, i + n) == d) ++n;
+        while (n < 6 && i + n < count && ClockBit(tdi_, i + n) == d) ++n;
         uint8_t bits = d ? 0x80 : 0x00;
         for (uint32_t k = 0; k < n; ++k)
             if (ClockBit(tms_, i + k)) bits = static_cast<uint8_t>(bits | 1u << k);

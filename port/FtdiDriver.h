@@ -3,7 +3,7 @@
 // TCK, TDI, TDO, TMS on xDBUS0-3, nTRST and nRESET on GPIO pins (default ADBUS4 and ADBUS5).
 //
 // Queued clocks become MPSSE commands in one write buffer: runs with a steady TMS are clocked
-// as data (bytes, then bits), TMS changes as TMS commands (up to 7 clocks with one TDI level).
+// as data (bytes, then bits), TMS changes as TMS commands (up to 6 clocks with one TDI level).
 // A flush is one bulk write (ended by a send-immediate when answers are due) and one bulk read
 // of the answers. Data goes out on the falling edge and TDO is sampled on the rising edge with
 // TCK idle low, so the TDO of a clock is the level before its rising edge.

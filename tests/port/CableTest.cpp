@@ -1,6 +1,7 @@
-// Every cable against the virtual board, opened through the port client as the link opens it:
-// random clocks give the TDO bits of the design's per-clock cycle on a board of its own, the
-// link moves memory through each, and a remote cable that loses its server says why at once.
+// Every cable against the virtual board, opened through the port client as the link opens it
+// (USB and GPIO cables on their emulated chips): random clocks give the TDO bits of the design's
+// per-clock cycle on a board of its own, the link moves memory through each, and a remote cable
+// that loses its server says why at once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,16 +15,38 @@
 #include <vector>
 
 #include "link/TargetLink.h"
+#include "port/DriverTable.h"
+#include "port/FtdiDriver.h"
+#include "port/GpioDriver.h"
 #include "port/PortTalk.h"
 #include "port/RemoteBitbangDriver.h"
+#include "port/SimGpio.h"
 #include "port/SimPortDriver.h"
+#include "port/SimUsbBus.h"
 #include "sim/RemoteBitbang.h"
 #include "support/BoardData.h"
 #include "support/SimLinkFixture.h"
 
 namespace {
 
-enum class Kind { kExact, kFast, kRemote };
+enum class Kind { kExact, kFast, kRemote, kFtdi, kFt232h, kFt4232hB, kGpio };
+
+// The emulated adapters: each chip's answer buffer, another channel and reset pins.
+const char* AdapterDriver(Kind kind) {
+    switch (kind) {
+        case Kind::kFtdi:
+            return "ftdi-sim,khz=30000";
+        case Kind::kFt232h:
+            return "ftdi-sim:0403:6014,khz=1000@chip=ft232h";
+        case Kind::kFt4232hB:
+            return "ftdi-sim:0403:6011,channel=B,trst=BDBUS6,srst=none@chip=ft4232h,channel=B,"
+                   "trst=6,srst=none";
+        case Kind::kGpio:
+            return "gpiod-sim";
+        default:
+            return nullptr;
+    }
+}
 
 // Random unless TAPWRIGHT_SEED repeats a run; tests print it.
 unsigned Seed() {
@@ -144,6 +167,19 @@ class CableTest : public ::testing::TestWithParam<Kind> {
             ASSERT_TRUE(served_->thread.joinable()) << served_->error;
             port::SelectPortDriver(
                 std::make_unique<port::RemoteBitbangDriver>("127.0.0.1", served_->server.port()));
+        } else if (const char* spec = AdapterDriver(GetParam())) {
+            std::string error;
+            auto driver = port::CreatePortDriver(spec, error);
+            ASSERT_NE(driver, nullptr) << error;
+            if (GetParam() == Kind::kGpio)
+                board_ = &static_cast<port::SimGpioSystem*>(
+                              static_cast<port::GpioDriver&>(*driver).system())
+                              ->board();
+            else
+                board_ =
+                    static_cast<port::SimUsbBus*>(static_cast<port::FtdiDriver&>(*driver).bus())
+                        ->board();
+            port::SelectPortDriver(std::move(driver));
         } else {
             auto sim = std::make_unique<port::SimPortDriver>(sim::Options{});
             board_ = &sim->board();
@@ -336,12 +372,14 @@ TEST(RemoteBitbangCable, EachFailureNamesItsCauseAndFix) {
     port::ResetPortRequestFailures();
 }
 
+const char* const kKindNames[] = {"Exact",  "FastClock",       "RemoteBitbang", "Ft2232h",
+                                  "Ft232h", "Ft4232hChannelB", "Gpiod"};
+
 INSTANTIATE_TEST_SUITE_P(Each, CableTest,
-                         ::testing::Values(Kind::kExact, Kind::kFast, Kind::kRemote),
+                         ::testing::Values(Kind::kExact, Kind::kFast, Kind::kRemote, Kind::kFtdi,
+                                           Kind::kFt232h, Kind::kFt4232hB, Kind::kGpio),
                          [](const auto& info) {
-                             return std::string(info.param == Kind::kExact  ? "Exact"
-                                                : info.param == Kind::kFast ? "FastClock"
-                                                                            : "RemoteBitbang");
+                             return std::string(kKindNames[static_cast<int>(info.param)]);
                          });
 
 }  // namespace
