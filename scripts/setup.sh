@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+    libusb-1.0-0-dev libgpiod-dev
     qt6-base-dev
     openocd
     g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 fonts-wine
