@@ -48,7 +48,7 @@ _tapwright_cli()
     if type=$(_tapwright_cli_find v "$prev" <<<"$values"); then
         case $prev in
             --driver)
-                COMPREPLY=($(compgen -W 'sim sim: ppdev direct remote-bitbang:' -- "$cur"))
+                COMPREPLY=($(compgen -W 'sim sim: ppdev direct remote-bitbang: ftdi ftdi: gpiod: ftdi-sim gpiod-sim' -- "$cur"))
                 [[ ${#COMPREPLY[@]} -eq 1 && $COMPREPLY == *: ]] && compopt -o nospace
                 ;;
             --log) _filedir ;;

@@ -142,9 +142,9 @@ const Backend kBackends[] = {
     {"gpiod", "gpiod:CHIP,tck=N,tms=N,tdi=N,tdo=N[,trst=N][,srst=N]",
      "GPIO lines through libgpiod (e.g. a Raspberry Pi's header)", CreateGpiod},
     {"sim", "sim[:DIR][,knob...]", "the virtual board, in process", CreateSim},
-    {"ftdi-sim", "ftdi-sim[ftdi options][@adapter knobs...][@sim[:DIR][,knob...]]",
-     "the ftdi cable on an emulated adapter wired to the virtual board", CreateFtdiSim},
-    {"gpiod-sim", "gpiod-sim[gpiod options][@chip knobs][@sim[:DIR][,knob...]]",
+    {"ftdi-sim", "ftdi-sim[ftdi options][@ADAPTER-KNOBS...][@sim...]",
+     "the ftdi cable on emulated adapters, the first wired to the virtual board", CreateFtdiSim},
+    {"gpiod-sim", "gpiod-sim[gpiod options][@CHIP-KNOBS][@sim...]",
      "the gpiod cable on an emulated GPIO chip wired to the virtual board", CreateGpiodSim},
 };
 

@@ -33,7 +33,10 @@ TEST(DriverTable, BuildsEachBackendByName) {
 TEST(DriverTable, RejectsBadSpecsWithTheFix) {
     EXPECT_EQ(ErrorOf("bogus"),
               "unknown driver 'bogus': valid drivers are ppdev, direct, remote-bitbang:HOST:PORT, "
-              "sim[:DIR][,knob...]");
+              "ftdi[:VID:PID][,serial=S][,channel=A-D][,khz=N][,trst=PIN][,srst=PIN], "
+              "gpiod:CHIP,tck=N,tms=N,tdi=N,tdo=N[,trst=N][,srst=N], sim[:DIR][,knob...], "
+              "ftdi-sim[ftdi options][@ADAPTER-KNOBS...][@sim...], "
+              "gpiod-sim[gpiod options][@CHIP-KNOBS][@sim...]");
     EXPECT_NE(ErrorOf("").find("valid drivers are"), std::string::npos);
     EXPECT_NE(ErrorOf("porttalk").find("only on Windows"), std::string::npos);
     EXPECT_EQ(ErrorOf("ppdev:x"), "driver 'ppdev' takes no arguments (got ':x')");
