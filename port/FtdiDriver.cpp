@@ -582,6 +582,9 @@ std::unique_ptr<ICable> FtdiDriver::OpenCable(const CableOptions&) {
     }
     const UsbDeviceId& id = devices[matches[0]];
     const char channel = static_cast<char>('A' + spec_.channel);
+    // Built apart: GCC 12 (i686) warns falsely on "..." + std::string(1, c) in a long sum.
+    std::string channelName = "channel ";
+    channelName += channel;
     std::string what = "adapter " + wanted;
     if (!serials[matches[0]].empty()) what += " serial " + serials[matches[0]];
     std::unique_ptr<IUsbDevice> device;
@@ -606,8 +609,9 @@ std::unique_ptr<ICable> FtdiDriver::OpenCable(const CableOptions&) {
         return nullptr;
     }
     if (spec_.channel >= chip->mpsseChannels) {
-        error = "ftdi: channel " + std::string(1, channel) + " of the " + chip->name + " " + what +
-                " has no MPSSE: use channel=A" + (chip->mpsseChannels > 1 ? " or channel=B" : "");
+        error = "ftdi: " + channelName + " of the " + chip->name + " " + what;
+        error += chip->mpsseChannels > 1 ? " has no MPSSE: use channel=A or channel=B"
+                                         : " has no MPSSE: use channel=A";
         return nullptr;
     }
     if (!chip->highByte && (spec_.trst >= 8 || spec_.srst >= 8)) {
@@ -620,8 +624,7 @@ std::unique_ptr<ICable> FtdiDriver::OpenCable(const CableOptions&) {
     if (r == kUsbOk || r == kUsbNotFound || r == kUsbNotSupported)
         r = device->ClaimInterface(iface);
     if (r != kUsbOk) {
-        error = "ftdi: channel " + std::string(1, channel) + " of " + what + " is busy (" +
-                UsbErrorName(r) +
+        error = "ftdi: " + channelName + " of " + what + " is busy (" + UsbErrorName(r) +
                 "): another program (OpenOCD?) has it, or the kernel's ftdi_sio driver holds "
                 "it; close that program, or unbind ftdi_sio: `ls "
                 "/sys/bus/usb/drivers/ftdi_sio` names the interface (e.g. 1-2:1." +
