@@ -34,6 +34,12 @@ std::string LinkErrorText(int id) {
             return "Erreur Ecriture FLASH";
         case kErrTrapBuffer:
             return "Erreur Taille tampon Trap invalide";
+        case kErrReadUnconfirmed:
+            return "Erreur Lecture non confirmée";
+        case kErrOutOfStep:
+            return "Erreur Canal DCU désynchronisé, faire un reset de la carte";
+        case kErrInterrupted:
+            return "Erreur Opération interrompue";
         default:
             return {};
     }

@@ -22,6 +22,9 @@ enum : int {
     kErrAllocation = 115,
     kErrFlashWrite = 116,
     kErrTrapBuffer = 117,
+    kErrReadUnconfirmed = 118,  // no two reads agreed: FailAddress() names where
+    kErrOutOfStep = 119,        // the DCU may have taken a part of a message: reset the board
+    kErrInterrupted = 120,      // RequestStop: FailAddress() is the first address not done
 };
 
 // The text of a LinkError code (UTF-8), empty for codes without one.

@@ -231,6 +231,10 @@ bool CTargetLink::PeekRange(uint32_t address, uint32_t length, uint8_t* buffer, 
                             uint32_t& done) {
     done = 0;
     while (done < length) {
+        if (done > 0 && StopRequested()) {
+            Interrupted(address + done);
+            return false;
+        }
         const uint32_t cur = address + done;
         const uint32_t offset = cur & 3;
         const uint32_t remaining = length - done;
@@ -286,6 +290,10 @@ bool CTargetLink::PokeBlock(uint32_t address, uint32_t length, const uint8_t* bu
     if (report) m_pObserver->StartProgress(length);
     uint32_t done = 0;
     while (done < length) {
+        if (done > 0 && StopRequested()) {
+            Interrupted(address + done);
+            break;
+        }
         const uint32_t cur = address + done;
         const uint32_t remaining = length - done;
         uint32_t moved = 0;
@@ -390,6 +398,11 @@ bool CTargetLink::WriteMemory(uint32_t address, uint32_t length, const uint8_t* 
     const bool ok = PokeBlock(address, length, buffer);
     EndSession();
     return ok;
+}
+
+void CTargetLink::Interrupted(uint32_t address) {
+    if (m_nError == kErrNone) m_nError = kErrInterrupted;
+    m_nFailAddress = address;
 }
 
 bool CTargetLink::ReportError() {

@@ -134,7 +134,10 @@ uint32_t CTargetLink::Open(ILinkObserver* observer) {
     m_bProgressWrite = false;
     m_bSession = false;
     m_bVectorsSaved = false;
+    m_bOutOfStep = false;
+    m_nFailAddress = 0;
     m_program = {};
+    ClearStop();
 
     const uint32_t result = OpenPortDriver();
     if (m_pTrace != nullptr) std::fclose(m_pTrace);  // reopened: start a fresh, empty trace
@@ -147,6 +150,7 @@ uint32_t CTargetLink::Open(ILinkObserver* observer) {
 void CTargetLink::Close() {
     if (!m_bOpen) return;
     m_bOpen = false;
+    ClearStop();  // an interrupted operation still leaves trap mode
     // Whatever the last operation left pending: a link that cannot start a session sends
     // nothing, one that can leaves the handler and gives the board its own vectors back.
     if (HandlerRunning() || m_bVectorsSaved) {

@@ -3,6 +3,7 @@
 // device commands it carries out.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -165,7 +166,8 @@ class CTargetLink {
     bool LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t offset,
                          const TargetProgram& what = TargetProgram::General());
     // Polls until the handler is ready: at least polls times and at least minMicros long.
-    bool WaitTrapReady(uint32_t polls, uint64_t minMicros = 0);
+    // An interruptible wait (the erase's) ends on a stop request; the command goes on.
+    bool WaitTrapReady(uint32_t polls, uint64_t minMicros = 0, bool interruptible = false);
     // out may be null; command is one of the six width codes.
     bool TrapAccess(uint32_t address, uint32_t value, uint32_t* out, uint32_t command);
     bool ExitTrap();
@@ -184,6 +186,26 @@ class CTargetLink {
     bool ReadProcId(uint32_t& out);
     bool Reboot();
     bool Go(uint32_t address);
+
+    // --- Verified reads, stopping, and where a transfer failed ---
+    // On (the default), every read of target data is taken only once two reads agree, and
+    // three after the link has shown noise; off, a cable known clean reads each chunk once.
+    void SetReadCheck(bool on) { m_bReadCheck = on; }
+    bool ReadCheck() const { return m_bReadCheck; }
+    // Safe from a signal handler or another thread. While a stop is requested, block
+    // transfers and the device commands' chunk loops end at their next chunk boundary with
+    // 120 (m_nLastCount and the progress say what was really done), and the erase wait ends
+    // (the target's erase goes on). A single word access still runs, and Close clears the
+    // request and leaves trap mode as always.
+    void RequestStop() { m_stop.store(true, std::memory_order_relaxed); }
+    void ClearStop() { m_stop.store(false, std::memory_order_relaxed); }
+    bool StopRequested() const { return m_stop.load(std::memory_order_relaxed); }
+    // Set with 118 (the first byte the reads disagreed on, or the chunk they failed at), 116
+    // (the first flash address not programmed) and 120 (the first address not done).
+    uint32_t FailAddress() const { return m_nFailAddress; }
+    // The DCU may be holding part of a message the host could not finish (119): nothing more
+    // is sent to it until ReadIdCode or Open, after the board was reset.
+    bool OutOfStep() const { return m_bOutOfStep; }
 
     // What runs on the target now.
     const TargetProgram& Program() const { return m_program; }
@@ -231,6 +253,7 @@ class CTargetLink {
 
     uint32_t m_trapVectors[4] = {};
     uint8_t m_savedVectors[kTrapVectorBytes] = {};
+    uint32_t m_nFailAddress = 0;
 
   private:
     // The opened cable, told the port base and the nTRST level whenever they or the cable
@@ -262,11 +285,14 @@ class CTargetLink {
                         bool configured = false);
     // A handler that missed its completion may finish the old command when the next one
     // arrives and answer for it: nothing it says can be trusted any more.
-    bool WaitCommand(uint32_t polls, uint64_t minMicros = 0);
+    bool WaitCommand(uint32_t polls, uint64_t minMicros = 0, bool interruptible = false);
     // A trap buffer size that would never advance or split words is refused up front.
     bool CheckTrapBuffer();
     bool RunCommand(uint32_t command, uint32_t& out);
     bool EepromTransfer(uint32_t eeAddress, uint32_t length, uint8_t* in, const uint8_t* out);
+
+    // Ends a transfer for a stop request: 120 unless an error is pending, at `address`.
+    void Interrupted(uint32_t address);
 
     // Set by Open, cleared by Close: a second Close (at exit) then does nothing at all.
     bool m_bOpen = false;
@@ -274,6 +300,10 @@ class CTargetLink {
     uint32_t m_nCableSerial = 0;
     int32_t m_nCablePort = -1;
     uint32_t m_nCableTrst = 2;
+    bool m_bReadCheck = true;
+    bool m_bOutOfStep = false;
+    std::atomic<bool> m_stop{false};
+    static_assert(std::atomic<bool>::is_always_lock_free, "RequestStop runs in signal handlers");
     TargetProgram m_program;
     std::string m_traceFile;
 };

@@ -123,12 +123,13 @@ bool CTargetLink::EraseFlash(uint32_t base) {
     if (BeginSession()) {
         uint32_t status = 0;
         if (PokeWord(m_nSlotFlashAddress, base) && PokeWord(m_nSlotCommand, kTrapErase) &&
-            WaitCommand(kPollsErase) && PeekWord(m_nSlotFlashStatus, status) &&
+            WaitCommand(kPollsErase, 0, true) && PeekWord(m_nSlotFlashStatus, status) &&
             (status & 0x80808080) != 0x80808080) {
             m_nError = kErrFlashErase;
         }
     }
     EndSession();
+    if (m_nError == kErrInterrupted) m_nFailAddress = base;
     return ReportError();
 }
 
@@ -145,6 +146,10 @@ bool CTargetLink::ProgramFlash(uint32_t address, uint32_t length, const uint8_t*
     if (BeginSession() && PokeWord(m_nSlotFlashAddress, address)) {
         uint32_t left = length;
         while (left > 0) {
+            if (StopRequested()) {
+                Interrupted(address + done);
+                break;
+            }
             uint32_t chunk = std::min(left, m_nBufferSize);
             uint32_t unprogrammed = 0;
             if (!PokeBlock(m_nBufferAddr, chunk, data + done) ||
@@ -159,6 +164,7 @@ bool CTargetLink::ProgramFlash(uint32_t address, uint32_t length, const uint8_t*
                 // More left over than was sent would be nonsense: count none of it.
                 chunk = unprogrammed < chunk ? chunk - unprogrammed : 0;
                 m_nError = kErrFlashWrite;
+                m_nFailAddress = address + done + chunk;
                 last = true;
             }
             left -= chunk;
@@ -171,6 +177,8 @@ bool CTargetLink::ProgramFlash(uint32_t address, uint32_t length, const uint8_t*
         }
     }
     EndSession();
+    // A stop met inside the chunk's own transfers names the flash, not the buffer.
+    if (m_nError == kErrInterrupted) m_nFailAddress = address + done;
     if (report) m_pObserver->StartProgress(0);
     m_nLastCount = done;
     return ReportError();
@@ -194,6 +202,7 @@ bool CTargetLink::SetupEeprom(uint32_t scc, uint32_t pio) {
 // otherwise out is written (command 0x4000).
 bool CTargetLink::EepromTransfer(uint32_t eeAddress, uint32_t length, uint8_t* in,
                                  const uint8_t* out) {
+    m_nLastCount = 0;
     if (!CheckTrapBuffer() || !RequireHandler(TargetProgram::kEeprom, true)) return ReportError();
     if ((in == nullptr && out == nullptr) && length != 0) {
         m_nError = kErrUnknown;
@@ -201,9 +210,13 @@ bool CTargetLink::EepromTransfer(uint32_t eeAddress, uint32_t length, uint8_t* i
     }
     const bool reading = in != nullptr;
     if (m_pObserver != nullptr) m_pObserver->StartProgress(length);
+    uint32_t done = 0;
     if (BeginSession() && PokeWord(m_nSlotParam[0], 0xA0)) {
-        uint32_t done = 0;
         while (done < length) {
+            if (StopRequested()) {
+                Interrupted(eeAddress + done);
+                break;
+            }
             const uint32_t chunk = std::min(length - done, m_nBufferSize);
             if (!reading && !PokeBlock(m_nBufferAddr, chunk, out + done)) break;
             if (!PokeWord(m_nSlotParam[3], m_nBufferAddr) ||
@@ -221,6 +234,8 @@ bool CTargetLink::EepromTransfer(uint32_t eeAddress, uint32_t length, uint8_t* i
         }
     }
     EndSession();
+    if (m_nError == kErrInterrupted) m_nFailAddress = eeAddress + done;
+    m_nLastCount = done;
     if (m_pObserver != nullptr) m_pObserver->StartProgress(0);
     return ReportError();
 }

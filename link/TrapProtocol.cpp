@@ -90,11 +90,15 @@ bool CTargetLink::LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t 
     return result;
 }
 
-bool CTargetLink::WaitTrapReady(uint32_t polls, uint64_t minMicros) {
+bool CTargetLink::WaitTrapReady(uint32_t polls, uint64_t minMicros, bool interruptible) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point end = Clock::now() + std::chrono::microseconds(minMicros);
     // The clock is read only once the count is spent: a normal wait costs nothing more.
     for (uint32_t i = 0; i < polls || (minMicros != 0 && Clock::now() < end); ++i) {
+        if (interruptible && StopRequested()) {
+            Interrupted(0);  // the caller names the address
+            return false;
+        }
         uint32_t word = 0;
         if (!PeekWord(m_nSlotCommand, word)) return false;
         if (word == 1) return PokeWord(m_nSlotCommand, 0);
@@ -103,8 +107,8 @@ bool CTargetLink::WaitTrapReady(uint32_t polls, uint64_t minMicros) {
     return false;
 }
 
-bool CTargetLink::WaitCommand(uint32_t polls, uint64_t minMicros) {
-    if (WaitTrapReady(polls, minMicros)) return true;
+bool CTargetLink::WaitCommand(uint32_t polls, uint64_t minMicros, bool interruptible) {
+    if (WaitTrapReady(polls, minMicros, interruptible)) return true;
     if (m_nError == kErrTrapNotReady) m_program = {};
     return false;
 }

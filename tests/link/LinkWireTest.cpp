@@ -238,9 +238,9 @@ TEST(LinkErrorTextTest, TableTextsAreExact) {
     EXPECT_EQ(LinkErrorText(115), "Erreur Allocation m\xC3\xA9moire");
     EXPECT_EQ(LinkErrorText(116), "Erreur Ecriture FLASH");
     EXPECT_EQ(LinkErrorText(117), "Erreur Taille tampon Trap invalide");
-    for (int id = 102; id <= 117; ++id) EXPECT_FALSE(LinkErrorText(id).empty()) << id;
+    for (int id = 102; id <= 120; ++id) EXPECT_FALSE(LinkErrorText(id).empty()) << id;
     EXPECT_TRUE(LinkErrorText(101).empty());
-    EXPECT_TRUE(LinkErrorText(118).empty());
+    EXPECT_TRUE(LinkErrorText(121).empty());
     EXPECT_TRUE(LinkErrorText(0).empty());
 }
 
