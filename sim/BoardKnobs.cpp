@@ -149,6 +149,12 @@ const Knob<Options> kBoardKnobs[] = {
      Set<&Options::badHeader>},
     {"bad-length", nullptr, "peek replies announce and send another length",
      Set<&Options::badLength>},
+    {"link-reset", "keep|drop",
+     "what leaving the link register (a TAP reset, a session's end) does to a half-received "
+     "message: the link keeps its place in it (default), or drops it and any reply still owed",
+     [](Options& o, Value v, Expected e) {
+         return KnobChoice(v, {"keep", "drop"}, {false, true}, o.dropOnReset, e);
+     }},
     {"busy", nullptr, "the link never goes idle (TDO stays 1 in the link register)",
      Set<&Options::busy>},
     {"noise", "P", "flip each TDO bit of the link with probability P (0..1)",

@@ -93,7 +93,11 @@ void DcuLink::FramingReset() {
     rxPos_ = 0;
     ackTimerOn_ = false;
     acksQueued_ = 0;
-    if (txLeft_ > 0 && inflight_ >= 0) {
+    if (knobs_.dropOnReset) {
+        msg_ = Msg::Header;
+        replyLen_ = replyPos_ = 0;
+        awaitingAck_ = false;
+    } else if (txLeft_ > 0 && inflight_ >= 0) {
         replyPos_ = inflight_;  // sent again from its start bits
         awaitingAck_ = true;    // once the host acknowledges again
     }
@@ -123,19 +127,45 @@ void DcuLink::OnByte(uint8_t byte) {
             if (++count_ < 4) return;
             count_ = 0;
             if (header_ & 1) {
+                Took(LinkMessage::kPeek);
                 BuildReply();
                 msg_ = Msg::Header;
             } else {
+                Took(LinkMessage::kPoke);
                 msg_ = Msg::PokeData;
             }
             return;
         case Msg::PokeData:
             word_[count_ & 3] = byte;
-            if ((++count_ & 3) == 0)
+            if ((++count_ & 3) == 0) {
+                const uint64_t before = memory_.unmapped_writes();
                 memory_.BusWrite(address_ + static_cast<uint32_t>(count_ - 4), word_, 4);
+                if (recording_) {
+                    record_.back().taken = static_cast<uint32_t>(count_);
+                    record_.back().unmapped +=
+                        static_cast<uint32_t>(memory_.unmapped_writes() - before);
+                }
+            }
             if (count_ == length_) msg_ = Msg::Header;
             return;
     }
+}
+
+void DcuLink::Record(size_t keep) {
+    record_.clear();
+    record_.reserve(keep < 4096 ? keep : 4096);
+    keep_ = keep;
+    recording_ = false;
+    unrecorded_ = 0;
+}
+
+void DcuLink::Took(LinkMessage::Kind kind) {
+    ++taken_;
+    recording_ = record_.size() < keep_;
+    if (recording_)
+        record_.push_back({kind, address_, static_cast<uint32_t>(length_), 0, 0});
+    else if (keep_ != 0)
+        ++unrecorded_;
 }
 
 void DcuLink::BuildReply() {

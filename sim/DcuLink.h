@@ -13,12 +13,17 @@
 // ignored) -> reply (n & 0xFC) | 2 then n bytes; poke n & 0xFC, 4 address bytes LE, n bytes.
 // A length field of 0 means 256.
 //
-// Leaving Shift-DR resets the bit framing only: a half-received packet is dropped, a half-sent
-// one will be sent again from its start once the host acknowledges (its resync does), and the
-// place in the current message is kept.
+// Leaving Shift-DR (a TAP reset, or the end of a session) resets the bit framing: a
+// half-received packet is dropped. What becomes of the message is not known from the wire
+// format, so the board offers both readings: the link keeps its place in the current message
+// and a half-sent reply packet is sent again from its start once the host acknowledges (the
+// default), or the link drops the half-received message and any reply still owed.
+// Packets are taken in order and never lost to a slow consumer: the acknowledge only paces.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace sim {
 
@@ -37,12 +42,24 @@ constexpr int kAckDelayDefault = -9;  // prompt: the host never waits after the 
 
 struct LinkKnobs {
     int ackDelay = kAckDelayDefault;
-    bool noAck = false;      // bytes are taken but never acknowledged
-    bool badHeader = false;  // peek replies carry header low bits 3
-    bool badLength = false;  // peek replies announce (and send) another length
-    bool busy = false;       // the link never goes idle: TDO stays 1 in the link register
-    double noise = 0.0;      // probability of flipping each TDO bit of the link
-    uint64_t seed = 1;       // noise generator seed
+    bool noAck = false;        // bytes are taken but never acknowledged
+    bool badHeader = false;    // peek replies carry header low bits 3
+    bool badLength = false;    // peek replies announce (and send) another length
+    bool busy = false;         // the link never goes idle: TDO stays 1 in the link register
+    double noise = 0.0;        // probability of flipping each TDO bit of the link
+    uint64_t seed = 1;         // noise generator seed
+    bool dropOnReset = false;  // leaving Shift-DR drops a half-received message
+};
+
+// A message the link took: a peek once its address is in, a poke from its address on, with
+// the data bytes taken so far and how many of them fell where nothing is mapped.
+struct LinkMessage {
+    enum Kind : uint8_t { kPeek, kPoke };
+    Kind kind;
+    uint32_t address;   // as the message gives it (a peek's bits 0-1 are ignored)
+    uint32_t length;    // 4 .. 256
+    uint32_t taken;     // poke data bytes taken (a peek: 0)
+    uint32_t unmapped;  // of those, bytes written to no memory
 };
 
 class DcuLink {
@@ -61,9 +78,18 @@ class DcuLink {
     // Reply bytes not yet sent whole.
     int pending_reply() const { return replyLen_ - replyPos_ + (inflight_ >= 0 ? 1 : 0); }
 
+    // Messages taken, all counted; the first `keep` after this call also recorded (0: none).
+    void Record(size_t keep);
+    const std::vector<LinkMessage>& messages() const { return record_; }
+    uint64_t messages_taken() const { return taken_; }
+    uint64_t messages_unrecorded() const { return unrecorded_; }
+    // Whether the link is inside a message (a header taken, its address or data not all in).
+    bool in_message() const { return msg_ != Msg::Header; }
+
   private:
     void OnByte(uint8_t byte);
     void BuildReply();
+    void Took(LinkMessage::Kind kind);
     void StartPacket();
     bool Noise();
 
@@ -95,6 +121,12 @@ class DcuLink {
     uint8_t reply_[257] = {};
     int replyLen_ = 0;
     int replyPos_ = 0;
+
+    std::vector<LinkMessage> record_;
+    size_t keep_ = 0;
+    bool recording_ = false;  // the message being taken has its row in record_
+    uint64_t taken_ = 0;
+    uint64_t unrecorded_ = 0;
 
     uint64_t rng_ = 0;
     uint64_t rngSeed_ = 0;

@@ -15,13 +15,13 @@ TEST(BoardKnobs, EveryKnobSetsItsField) {
         ":/tmp/b,idcode=0x3D4C9041,ack-delay=-2,no-ack,bad-header,bad-length,busy,noise=0.25,"
         "seed=7,unplug-after=123456,ready-polls=0,handler-dead,keep-running,slow=3,erase-fails,"
         "flash-stuck=7FF00010,procid=1D402041,flash-width=32,flash-cmdset=intel,flash-mode=word,"
-        "flash-boot=bottom,flash-wiring=rotate,eeprom=24c512,clock-ns=1000,tdo=0",
+        "flash-boot=bottom,flash-wiring=rotate,eeprom=24c512,clock-ns=1000,tdo=0,link-reset=drop",
         o, error))
         << error;
     EXPECT_EQ(o.dir, "/tmp/b");
     EXPECT_EQ(o.idcode, 0x3D4C9041u);
     EXPECT_EQ(o.ackDelay, -2);
-    EXPECT_TRUE(o.noAck && o.badHeader && o.badLength && o.busy);
+    EXPECT_TRUE(o.noAck && o.badHeader && o.badLength && o.busy && o.dropOnReset);
     EXPECT_DOUBLE_EQ(o.noise, 0.25);
     EXPECT_EQ(o.seed, 7u);
     EXPECT_EQ(o.unplugAfter, 123456u);
