@@ -41,6 +41,10 @@ void CTargetLink::SetUpCable(port::ICable& cable) {
 int CTargetLink::ClockTap(int tms, int tdi) {
     const int tdo = Cable().Clock(tms != 0, tdi != 0);
     m_nTdoHistory = ((m_nTdoHistory << 1) | static_cast<uint32_t>(tdo)) & 3;
+    // TDO changed between the last two samples: the target drove it at the falling edge
+    // two clocks back at the latest, so it had heard every rising edge up to that clock.
+    ++m_nClock;
+    if (m_nTdoHistory == 1 || m_nTdoHistory == 2) m_nAlive = m_nClock - 2;
     return tdo;
 }
 
@@ -109,13 +113,29 @@ int CTargetLink::ShiftDR(int count, const uint32_t* input, uint32_t* output, boo
     return count > 0 ? count : 0;
 }
 
+// Read until two reads agree (three once two have disagreed; one with the read check off).
+// Identifying the processor again is what follows a board reset, so it also lets the link
+// talk to the DCU again.
 uint32_t CTargetLink::ReadIdCode() {
-    TapReset();
-    ShiftIR(kIrLength, kIrIdcode);
-    uint32_t id = 0;
-    ShiftDR(32, nullptr, &id, true, true);
-    m_nError = kErrNone;
-    return id;
+    constexpr int kAttempts = 8;
+    uint32_t reads[kAttempts] = {};
+    int need = m_bReadCheck ? 2 : 1;
+    m_bOutOfStep = false;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        TapReset();
+        ShiftIR(kIrLength, kIrIdcode);
+        ShiftDR(32, nullptr, &reads[attempt], true, true);
+        int agree = 1;
+        for (int j = 0; j < attempt; ++j) agree += reads[j] == reads[attempt] ? 1 : 0;
+        if (agree >= need) {
+            m_nError = kErrNone;
+            return reads[attempt];
+        }
+        if (attempt > 0) need = 3;
+    }
+    m_nError = kErrReadUnconfirmed;
+    m_nFailAddress = 0;
+    return 0xFFFFFFFF;  // what a missing target reads: no processor is recognised
 }
 
 void CTargetLink::SetProgressMode(uint8_t mode) {

@@ -137,19 +137,19 @@ class CTargetLink {
     int ShiftDR(int count, const uint32_t* input, uint32_t* output, bool enter, bool leave);
 
     // --- DCU link and memory access ---
+    // Refused with 119 (nothing sent) while the link is out of step.
     bool BeginSession();
-    void EndSession();
+    // Before leaving the link register, makes sure the target took every byte sent (a 4-byte
+    // read of the DCU block when nothing since showed it); false when the link is out of step.
+    bool EndSession();
     bool ReadMemory(uint32_t address, uint32_t length, uint8_t* buffer);
     bool WriteMemory(uint32_t address, uint32_t length, const uint8_t* buffer);
     void WriteEmiConfig();
     bool ReportError();
 
-    void LinkResync();
     bool WaitLinkIdle(int clocks = 16);
     bool WaitData(int clocks = 16);
-    bool WaitAck(int clocks = 16);
     bool ReceiveByte(uint8_t& out);
-    bool SendByte(uint8_t value);
     bool PeekBlock(uint32_t address, uint32_t length, uint8_t* buffer);
     bool PokeBlock(uint32_t address, uint32_t length, const uint8_t* buffer);
     bool PeekWord(uint32_t address, uint32_t& out);
@@ -200,8 +200,11 @@ class CTargetLink {
     void RequestStop() { m_stop.store(true, std::memory_order_relaxed); }
     void ClearStop() { m_stop.store(false, std::memory_order_relaxed); }
     bool StopRequested() const { return m_stop.load(std::memory_order_relaxed); }
-    // Set with 118 (the first byte the reads disagreed on, or the chunk they failed at), 116
-    // (the first flash address not programmed) and 120 (the first address not done).
+    // Where the last failed transfer stopped: a block transfer's 118 names the first byte
+    // the reads disagreed on (or the chunk they failed at) and its 120 the first byte not
+    // done; flash programming and EEPROM transfers name the first flash or EEPROM address
+    // not done, whatever the error (116: the first address not programmed); an erase its
+    // base.
     uint32_t FailAddress() const { return m_nFailAddress; }
     // The DCU may be holding part of a message the host could not finish (119): nothing more
     // is sent to it until ReadIdCode or Open, after the board was reset.
@@ -268,13 +271,29 @@ class CTargetLink {
     void SetUpCable(port::ICable& cable);
     void EnterLinkRegister();
 
-    // One peek or poke message of n bytes (a multiple of 4, 4..256). moved counts the data
-    // bytes that went through; dataPhase tells whether the request (and reply header) did.
-    bool PeekChunk(uint32_t address, uint32_t n, uint8_t* out, uint32_t& moved, bool& dataPhase);
-    bool PokeChunk(uint32_t address, uint32_t n, const uint8_t* in, uint32_t& moved,
-                   bool& dataPhase);
-    bool SendPeekHeader(uint32_t address, uint32_t n);
-    bool SendPokeHeader(uint32_t address, uint32_t n);
+    // The message layer (LinkProtocol.cpp says why it keeps the target's parser in step).
+    enum class Ack : uint8_t { kInTime, kLate, kNone };
+    enum class Sent : uint8_t { kWhole, kLate, kLost };
+    Ack SendByte(uint8_t value);
+    bool WaitAck(int clocks);
+    // A whole peek request (data null) or poke message; `confirmed` counts the poke data
+    // bytes the target is known to have taken (all n once the message is whole).
+    Sent SendMessage(bool peek, uint32_t address, uint32_t n, const uint8_t* data,
+                     uint32_t& confirmed);
+    // Every byte sent so far was followed by a sign of the target on the line.
+    bool Confirmed() const { return m_nAlive >= m_nLastStop; }
+    bool Settle();
+    void OutOfStep(uint32_t address);
+    // Takes and acknowledges what the target still sends until the line is quiet; leaves
+    // m_nError alone.
+    bool Drain(int clocks);
+    // One message of n bytes (a multiple of 4, 4..256); moved counts the data bytes that
+    // went through. A failed peek drains the rest of its reply.
+    bool PeekChunk(uint32_t address, uint32_t n, uint8_t* out, uint32_t& moved);
+    bool PokeChunk(uint32_t address, uint32_t n, const uint8_t* in, uint32_t& moved);
+    // PeekChunk until enough reads agree (see SetReadCheck).
+    bool ReadChunk(uint32_t address, uint32_t n, uint8_t* out, uint32_t& moved);
+    uint32_t ReadChunkLimit() const;
     // Peek any range, aligned or not, into exactly length bytes. Returns bytes delivered.
     bool PeekRange(uint32_t address, uint32_t length, uint8_t* buffer, bool report, uint32_t& done);
     void ReportChunk(uint32_t lastAddress, uint32_t done);
@@ -302,6 +321,13 @@ class CTargetLink {
     uint32_t m_nCableTrst = 2;
     bool m_bReadCheck = true;
     bool m_bOutOfStep = false;
+    // Clocks since construction; the last clock at which the target was seen on the line
+    // (TDO changed right after it); the clock of the last stop bit sent.
+    uint64_t m_nClock = 2;
+    uint64_t m_nAlive = 0;
+    uint64_t m_nLastStop = 0;
+    // Chunks still read under the noisy rule (three agreeing reads of 64-byte chunks).
+    int m_nNoisy = 0;
     std::atomic<bool> m_stop{false};
     static_assert(std::atomic<bool>::is_always_lock_free, "RequestStop runs in signal handlers");
     TargetProgram m_program;

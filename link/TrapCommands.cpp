@@ -84,9 +84,9 @@ bool CTargetLink::ReadFlashId(uint32_t base, uint32_t width, uint32_t& maker, ui
         TrapAccess(base | unlock1, cmd[2], nullptr, write) &&
         TrapAccess(base, 0, &newMaker, read) && TrapAccess(base + step, 0, &newDevice, read) &&
         TrapAccess(base, cmd[3], nullptr, write) && TrapAccess(base, cmd[4], nullptr, write);
-    EndSession();
+    const bool ended = EndSession();
     // Codes from a half-run sequence would name a chip that was never read.
-    if (!ok) return false;
+    if (!ok || !ended) return false;
     if (m_program.kind == TargetProgram::kFlash) m_program.configured = flashConfigured;
     maker = newMaker;
     device = newDevice;
@@ -129,7 +129,7 @@ bool CTargetLink::EraseFlash(uint32_t base) {
         }
     }
     EndSession();
-    if (m_nError == kErrInterrupted) m_nFailAddress = base;
+    if (m_nError != kErrNone) m_nFailAddress = base;
     return ReportError();
 }
 
@@ -164,7 +164,6 @@ bool CTargetLink::ProgramFlash(uint32_t address, uint32_t length, const uint8_t*
                 // More left over than was sent would be nonsense: count none of it.
                 chunk = unprogrammed < chunk ? chunk - unprogrammed : 0;
                 m_nError = kErrFlashWrite;
-                m_nFailAddress = address + done + chunk;
                 last = true;
             }
             left -= chunk;
@@ -177,8 +176,8 @@ bool CTargetLink::ProgramFlash(uint32_t address, uint32_t length, const uint8_t*
         }
     }
     EndSession();
-    // A stop met inside the chunk's own transfers names the flash, not the buffer.
-    if (m_nError == kErrInterrupted) m_nFailAddress = address + done;
+    // Whatever ended it, the operator needs the first flash address not programmed.
+    if (done < length) m_nFailAddress = address + done;
     if (report) m_pObserver->StartProgress(0);
     m_nLastCount = done;
     return ReportError();
@@ -234,7 +233,7 @@ bool CTargetLink::EepromTransfer(uint32_t eeAddress, uint32_t length, uint8_t* i
         }
     }
     EndSession();
-    if (m_nError == kErrInterrupted) m_nFailAddress = eeAddress + done;
+    if (done < length) m_nFailAddress = eeAddress + done;
     m_nLastCount = done;
     if (m_pObserver != nullptr) m_pObserver->StartProgress(0);
     return ReportError();
@@ -261,9 +260,9 @@ bool CTargetLink::RunCommand(uint32_t command, uint32_t& out) {
     uint32_t word = 0;
     const bool ok = BeginSession() && PokeWord(m_nSlotCommand, command) &&
                     WaitCommand(kPollsAccess) && PeekWord(m_nSlotAccessData, word);
-    EndSession();
-    if (ok) out = word;
-    return ok;
+    if (!EndSession() || !ok) return false;
+    out = word;
+    return true;
 }
 
 bool CTargetLink::ReadMemStart(uint32_t& out) {
@@ -282,8 +281,7 @@ bool CTargetLink::Reboot() {
     // cut short leaves nothing that can be trusted.
     if (ok) m_bVectorsSaved = false;
     m_program = ok ? TargetProgram{TargetProgram::kRebooted} : TargetProgram{};
-    EndSession();
-    return ok;
+    return EndSession() && ok;
 }
 
 bool CTargetLink::Go(uint32_t address) {
@@ -292,6 +290,5 @@ bool CTargetLink::Go(uint32_t address) {
     const bool ok = PokeWord(m_nSlotAccessAddress, address) && PokeWord(m_nSlotCommand, kTrapGo);
     // GO is no reset: the board's own vectors stay saved for Close to put back.
     m_program = ok ? TargetProgram{TargetProgram::kStarted} : TargetProgram{};
-    EndSession();
-    return ok;
+    return EndSession() && ok;
 }

@@ -85,6 +85,7 @@ bool CTargetLink::LoadTrapHandler(const uint8_t* image, uint32_t size, uint32_t 
             if (ok) WaitTrapReady(kPollsAccess);
         }
     }
+    Settle();  // the last word written must have been taken before the load counts
     const bool result = ReportError();
     if (result) m_program = {what.kind, what.bank, what.busWidth, false};
     return result;

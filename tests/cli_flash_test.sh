@@ -37,7 +37,7 @@ cmp -s image.bin back.bin || { echo "FAIL: read-back differs from the image"; fa
 grep -q "READ failed" err.txt && { echo "FAIL: a good read called incomplete"; fail=1; }
 check "cable pulled during READ" 1 "$cli" --driver sim,unplug-after=500000 flash read pulled.bin \
     --size 10000
-expect "the link's error" err.txt "Erreur Réception ACK"
+expect "the link's error" err.txt "Erreur Canal DCU désynchronisé, faire un reset de la carte"
 expect "the file is not a good copy" err.txt "pulled.bin is incomplete"
 check "cable pulled before READ" 1 "$cli" --driver sim,unplug-after=100 flash read never.bin
 grep -q "READ failed" err.txt && { echo "FAIL: no READ ran, yet called incomplete"; fail=1; }

@@ -33,7 +33,7 @@ cmp -s odd.bin <(tail -c +4 mem.bin | head -c 7) || { echo "FAIL: unaligned read
 check "link error reported" 1 "$cli" --driver "sim,bad-header" mem read bad.bin --start C0000000 --size 10
 expect "link error text" err.txt "Erreur Pas de message Peeked"
 expect "the file is not a good copy" err.txt "bad.bin is incomplete"
-check "cable pulled during EEPROM READ" 1 "$cli" --driver "sim,unplug-after=30000" eeprom read e.bin
+check "cable pulled during EEPROM READ" 1 "$cli" --driver "sim,unplug-after=40000" eeprom read e.bin
 expect "the EEPROM file is not a good copy" err.txt "e.bin is incomplete"
 check "bad hexadecimal" 2 "$cli" --driver "$board" mem read x.bin --start XYZ --size 10
 : >empty.bin

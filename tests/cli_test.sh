@@ -69,7 +69,7 @@ if [ -n "$sim" ]; then
     start_server "$sim" --drop-after 100000
     check "connection lost mid-read" 1 timeout 60 "$cli" --driver "remote-bitbang:127.0.0.1:$port" \
         mem read --start 0x40000000 --size 0x10000 lost.bin
-    expect "the link's error" err.txt "Erreur Réception ACK"
+    expect "the link's error" err.txt "Erreur Canal DCU désynchronisé, faire un reset de la carte"
     expect "why the port failed" err.txt \
         "port requests failed: remote-bitbang: the connection to 127.0.0.1:$port was closed"
     expect "the file is not a good copy" err.txt "lost.bin is incomplete"

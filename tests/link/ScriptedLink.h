@@ -19,6 +19,7 @@ class ScriptedLinkTest : public ::testing::Test {
         wire = driver.get();
         port::SelectPortDriver(std::move(driver));
         link.m_nPort = 0x378;
+        link.SetReadCheck(false);  // one reply scripted per read
         ASSERT_EQ(link.Open(&observer), 0u);
         wire->Clear();
     }

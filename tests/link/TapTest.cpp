@@ -114,25 +114,6 @@ TEST_F(ScriptedLinkTest, ReadIdCodeWithAllOnesTdoClearsPendingError) {
     EXPECT_EQ(Tdi(wire->Clocks()), tdi);
 }
 
-TEST_F(ScriptedLinkTest, ProgressModes) {
-    struct Case {
-        uint8_t mode;
-        bool read, write, flash;
-    };
-    const Case cases[] = {{0, false, false, false},  {1, true, false, false},
-                          {2, false, true, false},   {3, false, false, true},
-                          {4, true, true, true},     {5, false, false, false},
-                          {255, false, false, false}};
-    for (const Case& c : cases) {
-        link.SetProgressMode(4);
-        link.SetProgressMode(c.mode);
-        EXPECT_EQ(link.m_bProgressRead, c.read) << int(c.mode);
-        EXPECT_EQ(link.m_bProgressWrite, c.write) << int(c.mode);
-        EXPECT_EQ(link.m_bProgressFlash, c.flash) << int(c.mode);
-    }
-    EXPECT_TRUE(wire->requests.empty());
-}
-
 TEST_F(ScriptedLinkTest, CloseHoldsTapInResetAndLeavesNresetReleased) {
     link.m_nError = -1;  // an error was shown: no session at close
     link.Close();
