@@ -27,7 +27,7 @@ void CliView::OnControlChanged(CDialog& dialog, int id, ControlChange what) {
         if (text.empty()) return;
         EndBar();
         if (id == CMainDlg::kIdStatus) {
-            for (int code = 102; code <= 117; ++code)
+            for (int code = kErrTrapStart; code < kErrTrapStart + 64; ++code)
                 if (text == LinkErrorText(code)) m_linkError = true;
             std::fprintf(m_out, "%s\n", text.c_str());
         } else {

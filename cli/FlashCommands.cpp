@@ -137,7 +137,7 @@ class FlashDriver {
                 return m_op.Result() == "Ok" ? 0 : 1;
             case FlashArgs::Op::Write:
                 m_op.Host().QueueFileAnswer(file);
-                if (!m_op.Press(page, CFlashPage::kIdWrite, "WRITE")) return 1;
+                if (!m_op.PressWhole(page, CFlashPage::kIdWrite, "WRITE")) return 1;
                 if (const int rc = Done("Write FLASH Data")) return rc;
                 return m_args.verify ? Verify(page, file) : 0;
             case FlashArgs::Op::Verify:
@@ -157,7 +157,7 @@ class FlashDriver {
 
     int Verify(CFlashPage& page, const std::string& file) {
         m_op.Host().QueueFileAnswer(file);
-        if (!m_op.Press(page, CFlashPage::kIdVerify, "VERIFY")) return 1;
+        if (!m_op.PressWhole(page, CFlashPage::kIdVerify, "VERIFY")) return 1;
         const bool ok = m_op.Result() == "Ok";
         std::printf("Verify : %s\n", ok ? "Ok" : "Ko");
         return ok ? 0 : 1;
@@ -173,6 +173,14 @@ class FlashDriver {
 int RunFlashCommand(const CliOptions& options, const FlashArgs& args) {
     if (args.op == FlashArgs::Op::Erase && !args.yes) {
         std::fprintf(stderr, "tapwright-cli: flash erase wipes the whole chip: add --yes\n");
+        return 2;
+    }
+    if ((args.op == FlashArgs::Op::Erase || args.op == FlashArgs::Op::Id) &&
+        (!args.start.empty() || !args.size.empty())) {
+        std::fprintf(stderr,
+                     "tapwright-cli: flash %s works on the whole chip: drop --start and "
+                     "--size\n",
+                     args.op == FlashArgs::Op::Erase ? "erase" : "id");
         return 2;
     }
     FlashArgs fields = args;  // the fields get the bare digits, as an operator types them

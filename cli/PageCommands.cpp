@@ -95,7 +95,9 @@ class PageDriver {
             m_op.Host().QueueFileAnswer(std::filesystem::absolute(g_request.file).string());
             button = g_request.op == Op::EepromRead ? CEepromPage::kIdRead : CEepromPage::kIdWrite;
         }
-        m_pressed = m_op.Press(page, button, "the EEPROM operation");
+        m_pressed = button == CEepromPage::kIdWrite
+                        ? m_op.PressWhole(page, button, "the EEPROM operation")
+                        : m_op.Press(page, button, "the EEPROM operation");
         return m_pressed ? 0 : 1;
     }
 
@@ -109,7 +111,9 @@ class PageDriver {
         const int button = g_request.op == Op::MemRead    ? CMemoryPage::kIdRead
                            : g_request.op == Op::MemWrite ? CMemoryPage::kIdWrite
                                                           : CMemoryPage::kIdLoad;
-        m_pressed = m_op.Press(page, button, "the MEMORY operation");
+        m_pressed = button == CMemoryPage::kIdWrite
+                        ? m_op.PressWhole(page, button, "the MEMORY operation")
+                        : m_op.Press(page, button, "the MEMORY operation");
         if (!m_pressed) return 1;
         if (g_request.op == Op::MemLoad) {
             // An image refused, unreadable or not written whole marks the result field.

@@ -1,5 +1,6 @@
 #include "cli/WindowRun.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -18,6 +19,21 @@ bool WindowOperator::Press(CDialog& dlg, int id, const char* what) {
     if (dlg.Press(id)) return true;
     std::fprintf(stderr, "tapwright-cli: %s is not available (%s)\n", what,
                  dlg.LastRefusal().c_str());
+    return false;
+}
+
+bool WindowOperator::PressWhole(CDialog& dlg, int id, const char* what) {
+    const size_t before = m_host.Prompts().size();
+    m_host.QueueMessageAnswer(kIdNo);
+    const bool pressed = Press(dlg, id, what);
+    m_host.ClearMessageAnswers();
+    const auto& prompts = m_host.Prompts();
+    const bool asked = std::any_of(prompts.begin() + static_cast<std::ptrdiff_t>(before),
+                                   prompts.end(), [](const auto& p) { return !p.fileDialog; });
+    if (!asked) return pressed;
+    std::fprintf(stderr,
+                 "tapwright-cli: nothing done: the command line uses whole files only; give a "
+                 "--size that holds the whole file (within the device), or a shorter file\n");
     return false;
 }
 
@@ -104,7 +120,8 @@ void ReportPortFailures(port::IPortDriver& driver) {
 int RunInWindow(const CliOptions& options,
                 const std::function<int(CMainDlg&, WindowOperator&)>& work) {
     std::string error;
-    auto driver = port::CreatePortDriver(port::ResolveDriverSpec(options.driver), error);
+    const std::string spec = port::ResolveDriverSpec(options.driver);
+    auto driver = port::CreatePortDriver(spec, error);
     if (!driver) {
         std::fprintf(stderr, "tapwright-cli: %s\n", error.c_str());
         return 2;
@@ -132,6 +149,7 @@ int RunInWindow(const CliOptions& options,
     host.SetListener(&view);
     SetUiHost(&host);
     SetLogTarget(options.log.empty() ? "log.txt" : options.log, true);
+    SetLogSession(options.command, spec);
     g_link.SetTraceFile("trace.txt");
 
     int rc = 1;
@@ -161,6 +179,8 @@ int RunInWindow(const CliOptions& options,
     theApp.InitInstance();
 
     SetUiHost(nullptr);
+    // Said on stderr when it happened; the exit code keeps it for scripts.
+    if (rc == 0 && !LogFailure().empty()) rc = kExitLogFailed;
     port::SetPortMessageStream(stderr);
     port::ResetPortRequestFailures();
     if (messages != nullptr) std::fclose(messages);

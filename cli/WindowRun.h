@@ -23,6 +23,9 @@ class WindowOperator {
 
     // A control the command needs must be usable: "<what> is not available (<refusal>)".
     bool Press(CDialog& dlg, int id, const char* what);
+    // Presses an operation that asks before using only the first Size bytes of its file: the
+    // command line answers No, says why, and returns false.
+    bool PressWhole(CDialog& dlg, int id, const char* what);
     // Empty digits leave the field as it is.
     bool Type(CDialog& dlg, int id, const std::string& digits, const char* what);
     std::string Result() const;

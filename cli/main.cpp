@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     CliOptions options;
+    options.command = "tapwright-cli";
+    for (int i = 1; i < argc; ++i) options.command += std::string(" ") + argv[i];
     std::string lptBase;
     app.add_option("--driver", options.driver,
                    "port backend: " + port::DriverHelp() + "\n(default: $" +

@@ -45,10 +45,35 @@ head -c 5000 /dev/urandom >other.bin
 check "verify of another image" 1 "$cli" --driver "$board" flash verify other.bin --size 1388
 expect "Ko" out.txt "Verify : Ko"
 
+expect "where it differs" err.txt "Verify failed at 7FF00"
+check "write over data not erased" 1 "$cli" --driver "$board" flash write other.bin --size 1388
+expect "says why and what to do" err.txt ": ERASE it first"
+
 check "erase refused by the chip" 1 "$cli" --driver sim,erase-fails flash erase --yes
-expect "erase error logged" log.txt "Erasing Flash -->    Error"
-expect "write logged" log.txt "Writing Flash -->    From : 7FF00000 Length : 00001388 bytes"
+expect "erase failure logged" log.txt "Erasing Flash -->    Base address 7FF00000 Ko"
+expect "write logged" log.txt "Writing Flash -->    From : 7FF00000 Length : 00001388 bytes Ok"
 expect "verify logged" log.txt "Verifying Flash -->  From : 7FF00000 Length : 00001388 bytes Ko"
+expect "a cut read logs what it read" log.txt "Reading Flash -->    From : 7FF00000 Length : 0000"
+expect "session line" log.txt "Command : tapwright-cli --driver sim,erase-fails flash erase --yes Driver : sim,erase-fails"
+
+# Refused before anything is written or read: exit code, what is said, the arguments.
+head -c 2000000 /dev/zero >two-mib.bin
+while IFS='|' read -r want says args; do
+    check "refused: $args" "$want" "$cli" --driver "$board" $args
+    expect "refused: $args" err.txt "$says"
+done <<'EOF'
+1|951424 bytes would be left out|flash write two-mib.bin --size 100000
+1|outside the flash (7FF00000 to 7FFFFFFF)|flash read x.bin --start 12345678 --size 100
+1|outside the flash|flash write two-mib.bin --start 7FFF0000 --size 20000
+1|not a multiple of 2 (16-bit bus)|flash write image.bin --start 7FF00001
+1|Cannot create|flash read no-such-folder/back.rom
+2|drop --start and --size|flash erase --yes --start 7FF00000 --size 10000
+2|drop --start and --size|flash id --size 10
+EOF
+expect "a refused write is logged as nothing written" log.txt \
+    "Writing Flash -->    From : 7FFF0000 Length : 00000000 bytes Ko"
+check "log that cannot be written" 3 "$cli" --driver sim --log no-such-folder/log.txt cpuid
+expect "said on stderr" err.txt "cannot write the log no-such-folder/log.txt"
 
 [ -e Tapwright.ini ] && { echo "FAIL: the CLI wrote Tapwright.ini"; fail=1; }
 [ $fail -eq 0 ] && echo "cli flash: all checks passed"

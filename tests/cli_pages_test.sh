@@ -18,8 +18,20 @@ check "eeprom erase" 0 "$cli" --driver "$board" eeprom erase --yes --start 10 --
 check "read after erase" 0 "$cli" --driver "$board" eeprom read erased.bin
 cmp -s <(head -c 16 e2p.bin; head -c 32 /dev/zero | tr '\0' '\377'; tail -c +49 e2p.bin) erased.bin ||
     { echo "FAIL: erase did not fill 0x10-0x2F with 0xFF"; fail=1; }
-check "oversized EEPROM size" 1 "$cli" --driver "$board" eeprom read big.bin --size 200001
-expect "size refused" err.txt "larger than the largest EEPROM"
+# Refused before any transfer: exit code, what is said, the arguments.
+head -c 1024 /dev/urandom >1k.bin
+while IFS='|' read -r want says args; do
+    check "refused: $args" "$want" "$cli" --driver "$board" $args
+    expect "refused: $args" err.txt "$says"
+done <<'EOF'
+1|larger than the largest EEPROM|eeprom read big.bin --size 200001
+1|past the end of the EEPROM (00000100 bytes)|eeprom read x.bin --start 200 --size 10
+1|past the end of the EEPROM|eeprom erase --yes --start F8 --size 10
+1|768 bytes would be left out|eeprom write 1k.bin
+1|24 bytes would be left out|mem write 1k.bin --start C0000000 --size 3E8
+EOF
+expect "a refused write is logged as nothing written" log.txt \
+    "Writing Eeprom -->    From : 00000000 Length : 00000000 bytes Ko"
 check "three cycles on a large part" 0 "$cli" --driver "sim,eeprom=24c512" eeprom read c3.bin --cycles 3
 check "bad cycles" 2 "$cli" --driver "$board" eeprom read x.bin --cycles 4
 
@@ -46,7 +58,7 @@ expect "fields from the header" out.txt "Size  : 00001000"
 expect "entry at the last two bytes" err.txt "C0000FFE"
 { printf 'tsvr2000'; head -c 4088 /dev/zero; } >lower.rom
 check "lower-case tag refused" 1 "$cli" --driver "$board" mem load lower.rom
-expect "refusal logged" log.txt "Load Memory -->      File not conform"
+expect "refusal logged" log.txt "Load Memory -->      File not conform Ko"
 expect "refusal explained" err.txt "lower.rom is not an SDRAM image"
 
 # MISC.

@@ -1,27 +1,66 @@
 #include "ui/AppState.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "config/Settings.h"
+#include "link/TargetLink.h"
 
 bool g_cpuIdentified = false;
 std::FILE* g_log = nullptr;
 
 namespace {
+
 std::string g_logPath;  // none until the front end names one
 bool g_logAppend = false;
+std::string g_logCommand = "window", g_logDriver;
+std::string g_logFailure;
+
+void LogFailed(const std::string& why) {
+    if (!g_logFailure.empty()) return;  // said once
+    g_logFailure = "cannot write the log " + g_logPath + ": " + why;
+    std::fprintf(stderr, "%s; the operations still run, unlogged\n", g_logFailure.c_str());
+}
+
+// One write per line: with the file opened for appending, lines of other processes land
+// before or after it, never inside.
+void WriteLine(const std::string& line) {
+#ifdef _WIN32
+    const bool written =
+        std::fwrite(line.data(), 1, line.size(), g_log) == line.size() && std::fflush(g_log) == 0;
+#else
+    size_t at = 0;
+    while (at < line.size()) {
+        const ssize_t n = ::write(fileno(g_log), line.data() + at, line.size() - at);
+        if (n <= 0 && errno != EINTR) break;
+        if (n > 0) at += static_cast<size_t>(n);
+    }
+    const bool written = at == line.size();
+#endif
+    if (!written) LogFailed(std::strerror(errno));
+}
+
 }  // namespace
 
 void LogPrintf(const char* format, ...) {
     if (g_log == nullptr) return;
     va_list args;
     va_start(args, format);
-    std::vfprintf(g_log, format, args);
+    char text[512];
+    const int n = std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    std::fflush(g_log);
+    if (n < 0) return;
+    std::string line(text, std::min(static_cast<size_t>(n), sizeof text - 1));
+    if (line.empty() || line.back() != '\n') line += '\n';
+    WriteLine(line);
 }
 
 void SetLogTarget(const std::string& path, bool append) {
@@ -33,16 +72,42 @@ const std::string& LogPath() {
     return g_logPath;
 }
 
+void SetLogSession(const std::string& command, const std::string& driver) {
+    g_logCommand = command;
+    g_logDriver = driver;
+}
+
 bool OpenLog() {
     CloseLog();
+    g_logFailure.clear();
     if (g_logPath.empty()) return false;
     g_log = std::fopen(g_logPath.c_str(), g_logAppend ? "at" : "wt");
-    return g_log != nullptr;
+    if (g_log == nullptr) {
+        LogFailed(std::strerror(errno));
+        return false;
+    }
+    const std::time_t now = std::time(nullptr);
+    char when[64] = "?";
+    if (const std::tm* local = std::localtime(&now))
+        std::strftime(when, sizeof when, "Date : %Y-%m-%d Time : %H:%M:%S", local);
+    LogPrintf("Session -->          %s Command : %s Driver : %s\n", when, g_logCommand.c_str(),
+              g_logDriver.c_str());
+    return true;
 }
 
 void CloseLog() {
-    if (g_log != nullptr) std::fclose(g_log);
+    if (g_log != nullptr && std::fclose(g_log) != 0) LogFailed(std::strerror(errno));
     g_log = nullptr;
+}
+
+const std::string& LogFailure() {
+    return g_logFailure;
+}
+
+std::string LogResult(bool ok, std::optional<uint32_t> stopAt) {
+    if (ok) return "Ok";
+    if (!g_link.StopRequested()) return "Ko";
+    return stopAt ? "Ko interrupted at " + Hex8(*stopAt) : "Ko interrupted";
 }
 
 DutProfile* CurrentProfile() {

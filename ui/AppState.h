@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "config/PrintfFormat.h"
@@ -14,18 +15,28 @@ struct DutProfile;
 // target is the link's to say (CTargetLink::Program).
 extern bool g_cpuIdentified;
 
-// The operation log; null while it is not open (a missing or unwritable log is not an error).
+// The operation log; null while it is not open. A log that cannot be opened or written is
+// said once on stderr and kept in LogFailure; the operations still run.
 extern std::FILE* g_log;
-// Appends to the log and flushes, so a crash or power cut loses nothing; no-op when closed.
+// Appends one line (ended here when the format does not end it) in a single write, so the
+// lines of processes sharing a log never mix, and nothing is lost in a crash or power cut.
 TAPWRIGHT_PRINTF(1, 2) void LogPrintf(const char* format, ...);
 // Where OpenLog writes, set by the front end (nothing is written until then): the window
 // empties "log.txt" in the working folder on every start; the command line appends (a
 // production line keeps its history).
 void SetLogTarget(const std::string& path, bool append);
 const std::string& LogPath();
-// Closes any open log, then opens the target. False (g_log null) when it cannot be opened.
+// What the session line names: the command ("window" for the desktop program) and the driver.
+void SetLogSession(const std::string& command, const std::string& driver);
+// Closes any open log, then opens the target and writes the session line (date, time, command,
+// driver). False (g_log null) when it cannot be opened.
 bool OpenLog();
 void CloseLog();
+// Why the log could not be opened or a line could not be written since; empty while it works.
+const std::string& LogFailure();
+// The word an operation's log line ends with: "Ok", "Ko", or, when the operator stopped the
+// link, "Ko interrupted" and where, when the operation knows.
+std::string LogResult(bool ok, std::optional<uint32_t> stopAt = std::nullopt);
 
 // The profile at g_currentDut, or null when the table has no such profile.
 DutProfile* CurrentProfile();

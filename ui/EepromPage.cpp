@@ -1,5 +1,6 @@
 #include "ui/EepromPage.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -61,6 +62,8 @@ void CEepromPage::FetchFields(uint32_t& start, uint32_t& size) {
     const uint32_t pio = ParseHexField(m_strPio);
     DutProfile* p = CurrentProfile();
     if (!IsPersoProfile(p)) return;
+    // The editable profile describes its EEPROM: a larger Size typed there makes it larger.
+    m_nEepromSize = std::max(m_nEepromSize, size);
     p->m_nE2pCycles = IsDlgButtonChecked(kIdCycles2) ? 0 : 1;
     CopyField(p->m_szE2pName, m_strDevice);
     CopyField(p->m_szE2pFile, m_strFile);
@@ -73,6 +76,7 @@ void CEepromPage::FetchFields(uint32_t& start, uint32_t& size) {
 void CEepromPage::ApplyProfile() {
     const DutProfile* p = CurrentProfile();
     if (p == nullptr) return;
+    m_nEepromSize = p->m_nE2pSize;
     m_strStart = Hex8(p->m_nE2pStart);
     m_strSize = Hex8(p->m_nE2pSize);
     m_strFile = p->m_szE2pFile;
@@ -171,7 +175,8 @@ void CEepromPage::OnLoadTrap() {
         g_link.ReportError();
     }
 
-    if (loaded && g_link.SetupEeprom(p->m_nE2pScc, p->m_nE2pPio)) {
+    const bool ok = loaded && g_link.SetupEeprom(p->m_nE2pScc, p->m_nE2pPio);
+    if (ok) {
         ShowFields();
     } else {
         obs.EnableCpuIdButton(true);
@@ -179,7 +184,7 @@ void CEepromPage::OnLoadTrap() {
         obs.ShowAddress(kError);
     }
     op.Unlock();
-    LogPrintf("Load Trap Handler with EEPROM Management\n");
+    LogPrintf("Load Trap Handler with EEPROM Management %s\n", LogResult(ok).c_str());
 }
 
 bool CEepromPage::RequireHandler() {
@@ -196,10 +201,17 @@ void CEepromPage::ShowTransferResult(bool ok) {
 
 bool CEepromPage::SizeAccepted(uint32_t size) {
     if (size <= kMaxEepromSize) return true;
-    Observer().ShowStatus("EEPROM Size " + Hex8(size) + " is larger than the largest EEPROM (" +
-                          Hex8(kMaxEepromSize) + " bytes)");
-    Observer().ShowAddress(kError);
-    return false;
+    return Refuse("EEPROM Size " + Hex8(size) + " is larger than the largest EEPROM (" +
+                      Hex8(kMaxEepromSize) + " bytes)",
+                  kError);
+}
+
+bool CEepromPage::RangeAccepted(uint32_t start, uint32_t size) {
+    if (static_cast<uint64_t>(start) + size <= m_nEepromSize) return true;
+    // Past its end the EEPROM's addresses wrap to its first bytes.
+    return Refuse("Start " + Hex8(start) + " Size " + Hex8(size) +
+                      ": past the end of the EEPROM (" + Hex8(m_nEepromSize) + " bytes)",
+                  kError);
 }
 
 void CEepromPage::OnRead() {
@@ -208,34 +220,45 @@ void CEepromPage::OnRead() {
     // The progress mode of the operation before stays.
     PageOperation op(Observer(), "Read EEPROM Data", std::nullopt);
     std::string path;
-    if (SizeAccepted(size) && RequireHandler() && AskFile(false, kFilter, "bin", m_strFile, path)) {
+    uint32_t done = 0;
+    bool ok = false;
+    if (SizeAccepted(size) && RangeAccepted(start, size) && RequireHandler() &&
+        AskFile(false, kFilter, "bin", m_strFile, path)) {
         ShowFields();
-        std::vector<uint8_t> buffer(size, 0);  // what a failed read leaves unfilled stays zero
-        ShowTransferResult(g_link.ReadEeprom(start, size, buffer.data()));
-        if (const FileFault fault = WriteWholeFile(path, buffer.data(), buffer.size());
-            fault != FileFault::None)
-            ShowFileFault(Observer(), fault, path, kError);
+        ok = ReadToFile(
+            path, size, [&](uint8_t* buffer) { return g_link.ReadEeprom(start, size, buffer); },
+            kError, done);
     }
     op.Unlock();
-    LogPrintf("Reading Eeprom -->    From : %08X Length : %08X bytes\n", start, size);
+    LogPrintf("Reading Eeprom -->    From : %08X Length : %08X bytes %s\n", start, done,
+              LogResult(ok, start + done).c_str());
 }
 
 void CEepromPage::OnWrite() {
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
-    PageOperation op(Observer(), "Write EEPROM Data", std::nullopt);
+    const char* title = "Write EEPROM Data";
+    PageOperation op(Observer(), title, std::nullopt);
     std::string path;
+    bool ok = false;
+    g_link.m_nLastCount = 0;
     if (SizeAccepted(size) && RequireHandler() && AskFile(true, kFilter, "bin", m_strFile, path)) {
         ShowFields();
         std::vector<uint8_t> buffer;
-        if (const FileFault fault = ReadFileHead(path, size, buffer); fault != FileFault::None)
+        uint64_t length = 0;
+        if (const FileFault fault = ReadFileHead(path, size, buffer, &length);
+            fault != FileFault::None) {
             ShowFileFault(Observer(), fault, path, kError);
-        else
-            ShowTransferResult(
-                g_link.WriteEeprom(start, static_cast<uint32_t>(buffer.size()), buffer.data()));
+        } else if (RangeAccepted(start, static_cast<uint32_t>(buffer.size())) &&
+                   AcceptFileLength(path, length, size, title, "Write")) {
+            ok = g_link.WriteEeprom(start, static_cast<uint32_t>(buffer.size()), buffer.data());
+            ShowTransferResult(ok);
+        }
     }
+    const uint32_t done = g_link.m_nLastCount;
     op.Unlock();
-    LogPrintf("Writing Eeprom -->    From : %08X Length : %08X bytes\n", start, size);
+    LogPrintf("Writing Eeprom -->    From : %08X Length : %08X bytes %s\n", start, done,
+              LogResult(ok, start + done).c_str());
 }
 
 void CEepromPage::OnErase() {
@@ -243,11 +266,15 @@ void CEepromPage::OnErase() {
     FetchFields(start, size);
     PageOperation op(Observer(), "Erase EEPROM Data", std::nullopt);
     ShowFields();
-    if (SizeAccepted(size) && RequireHandler() &&
+    if (SizeAccepted(size) && RangeAccepted(start, size) && RequireHandler() &&
         GetUiHost().MessageBox(this, "Confirmation ?", "Effacement de lEEPROM",
                                kMbYesNo | kMbIconExclamation) == kIdYes) {
         const std::vector<uint8_t> blank(size, 0xFF);
-        ShowTransferResult(g_link.WriteEeprom(start, size, blank.data()));
-        LogPrintf("Erasing Eeprom -->    From : %08X Length : %08X bytes\n", start, size);
+        g_link.m_nLastCount = 0;
+        const bool ok = g_link.WriteEeprom(start, size, blank.data());
+        ShowTransferResult(ok);
+        const uint32_t done = ok ? size : g_link.m_nLastCount;
+        LogPrintf("Erasing Eeprom -->    From : %08X Length : %08X bytes %s\n", start, done,
+                  LogResult(ok, start + done).c_str());
     }
 }

@@ -39,6 +39,9 @@ class CEepromPage : public Page {
     void DisableControls() override;
 
     std::string m_strDevice, m_strFile, m_strSize, m_strStart, m_strPio, m_strScc;
+    // The EEPROM's size in bytes: the profile's E2P_Size when it was applied (for the PERSO
+    // profile, raised by any larger Size typed since).
+    uint32_t m_nEepromSize = 0;
 
   protected:
     bool OnInitDialog() override;
@@ -53,6 +56,8 @@ class CEepromPage : public Page {
 
     // False, with a status text, for a Size beyond kMaxEepromSize.
     bool SizeAccepted(uint32_t size);
+    // False, with a status text, for a range past the EEPROM's end, where its addresses wrap.
+    bool RangeAccepted(uint32_t start, uint32_t size);
     // False (the link's 110 shown) unless the set-up I2C handler runs.
     bool RequireHandler();
     // A transfer the link refused or that failed: its text is shown, the result field says so.

@@ -220,6 +220,7 @@ void CFlashPage::OnLoadTrap() {
     PageOperation op(obs, "Read FLASH ID Code", ProgressMode::kNone,
                      PageOperation::Lock::kExitButton);
     PrepareIdCommands();
+    bool ok = false;
     if (!g_link.ReadFlashId(m_chip.m_nBase, m_chip.m_nBusWidth, m_chip.m_nMakerId,
                             m_chip.m_nDeviceId, m_chip.m_commands)) {
         g_link.ReportError();  // a session that did not start says why
@@ -228,19 +229,19 @@ void CFlashPage::OnLoadTrap() {
     } else {
         if (DecodeIdentification()) {
             PrepareChipCommands();
-            LoadFlashHandler();
+            ok = LoadFlashHandler();
         }
         ShowFields();
     }
     op.Unlock();
     LogPrintf(
         "Reading FLASH ID --> Manufacturer : %s (%04X) %d x Device : %s (%04X) Size : %08X "
-        "bytes\n",
+        "bytes %s\n",
         m_chip.m_maker.c_str(), m_chip.m_nMakerId, static_cast<int>(m_chip.m_nChipCount),
-        m_chip.m_device.c_str(), m_chip.m_nDeviceId, m_chip.Capacity());
+        m_chip.m_device.c_str(), m_chip.m_nDeviceId, m_chip.Capacity(), LogResult(ok).c_str());
 }
 
-void CFlashPage::LoadFlashHandler() {
+bool CFlashPage::LoadFlashHandler() {
     IMainWindow& obs = Observer();
     const std::string flashPath = TrapHandlerPath(g_settings, FlashHandlerName(m_nPageBusWidth));
     const std::string generalPath = TrapHandlerPath(g_settings, g_settings.m_szTrapName);
@@ -253,7 +254,7 @@ void CFlashPage::LoadFlashHandler() {
     if (!g_link.BeginSession()) {
         g_link.ReportError();
         obs.ShowAddress(kError);
-        return;
+        return false;
     }
     std::vector<uint8_t> image;
     std::string error;
@@ -268,44 +269,46 @@ void CFlashPage::LoadFlashHandler() {
         obs.EnableDutSelector(!loaded);
     }
     g_link.EndSession();
-    if (!loaded) return;
+    if (!loaded) return false;
 
     if (!g_link.SetFlashParameters(static_cast<uint32_t>(m_nPageBusWidth), m_chip.m_nChipSize,
                                    m_chip.m_nIntel, m_chip.m_nTopBoot, m_chip.m_nWordMode,
                                    m_chip.m_commands)) {
         obs.ShowAddress(kError);
-        return;
+        return false;
     }
     m_strStart = Hex8(m_chip.m_nBase);
     m_chip.m_nChipCount = m_nPageBusWidth == 32 ? 2 : 1;
     m_strSize = Hex8(m_chip.Capacity());
     obs.ShowAddress(kOk);
+    return true;
+}
+
+bool CFlashPage::InFlash(uint32_t start, uint64_t count) {
+    const uint64_t base = m_chip.m_nBase, end = base + m_chip.Capacity();
+    if (start >= base && start + count <= end) return true;
+    return Refuse("Start " + Hex8(start) + " Size " + Hex8(static_cast<uint32_t>(count)) +
+                      ": outside the flash (" + Hex8(m_chip.m_nBase) + " to " +
+                      Hex8(static_cast<uint32_t>(end - 1)) + ")",
+                  kError);
 }
 
 void CFlashPage::OnRead() {
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
-    IMainWindow& obs = Observer();
-    PageOperation op(obs, "Read FLASH Data", ProgressMode::kRead);
+    PageOperation op(Observer(), "Read FLASH Data", ProgressMode::kRead);
     std::string path;
-    if (AskFile(false, kFileFilter, "rom", m_strFile, path)) {
+    uint32_t done = 0;
+    bool ok = false;
+    if (InFlash(start, size) && AskFile(false, kFileFilter, "rom", m_strFile, path)) {
         ShowFields();
-        try {
-            // Bytes a failed read leaves unfilled go to the file as zeros.
-            std::vector<uint8_t> buffer(std::min(size, m_chip.Capacity()), 0);
-            if (!g_link.ReadMemory(start, static_cast<uint32_t>(buffer.size()), buffer.data())) {
-                g_link.ReportError();
-                obs.ShowAddress(kError);
-            }
-            // The page words any failure to write the file as "Cannot create".
-            if (WriteWholeFile(path, buffer.data(), buffer.size()) != FileFault::None)
-                ShowFileFault(obs, FileFault::CannotCreate, path, kError);
-        } catch (const std::bad_alloc&) {
-            obs.ShowAddress(kError);
-        }
+        ok = ReadToFile(
+            path, size, [&](uint8_t* buffer) { return g_link.ReadMemory(start, size, buffer); },
+            kError, done);
     }
     op.Unlock();
-    LogPrintf("Reading Flash -->    From : %08X Length : %08X bytes\n", start, size);
+    LogPrintf("Reading Flash -->    From : %08X Length : %08X bytes %s\n", start, done,
+              LogResult(ok, start + done).c_str());
 }
 
 void CFlashPage::OnErase() {
@@ -314,13 +317,9 @@ void CFlashPage::OnErase() {
     if (GetUiHost().MessageBox(this, "Confirmation ?", "Effacement de la FLASH",
                                kMbYesNo | kMbIconExclamation) == kIdYes) {
         const bool ok = RequireHandler() && g_link.EraseFlash(m_chip.m_nBase);
-        LogPrintf("Erasing Flash -->    Base address %08X\n", m_chip.m_nBase);
-        if (ok) {
-            obs.ShowAddress(kOk);
-        } else {
-            obs.ShowAddress(kError);
-            LogPrintf("Erasing Flash -->    Error");
-        }
+        obs.ShowAddress(ok ? kOk : kError);
+        LogPrintf("Erasing Flash -->    Base address %08X %s\n", m_chip.m_nBase,
+                  LogResult(ok, m_chip.m_nBase).c_str());
     }
 }
 
@@ -333,55 +332,99 @@ bool CFlashPage::AskImageFile(std::string& path) {
 void CFlashPage::OnWrite() {
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
-    IMainWindow& obs = Observer();
-    PageOperation op(obs, "Write FLASH Data", ProgressMode::kFlash);
+    const char* title = "Write FLASH Data";
+    PageOperation op(Observer(), title, ProgressMode::kFlash);
     std::string path;
-    if (AskImageFile(path)) {
-        std::vector<uint8_t> data;
-        if (ReadFileHead(path, m_chip.Capacity(), data) == FileFault::None) {
-            const uint32_t n = static_cast<uint32_t>(data.size());
-            // The last address shown is where programming stopped; the result says it failed.
-            if (!RequireHandler() || !g_link.ProgramFlash(start, std::min(n, size), data.data()))
-                obs.ShowAddress(kError);
+    std::vector<uint8_t> data;
+    uint64_t length = 0;
+    bool ok = false;
+    g_link.m_nLastCount = 0;
+    // A start inside a bus unit would split units across the handler's chunks.
+    const uint32_t unit = static_cast<uint32_t>(m_nPageBusWidth) / 8;
+    if (unit > 1 && start % unit != 0) {
+        Refuse("Start " + Hex8(start) + ": not a multiple of " + std::to_string(unit) + " (" +
+                   std::to_string(m_nPageBusWidth) + "-bit bus)",
+               kError);
+    } else if (AskImageFile(path)) {
+        if (ReadFileHead(path, m_chip.Capacity(), data, &length) != FileFault::None) {
+            ShowFileFault(Observer(), FileFault::CannotRead, path, kError);
         } else {
-            ShowFileFault(obs, FileFault::CannotRead, path, kError);
+            const uint32_t count = std::min(static_cast<uint32_t>(data.size()), size);
+            if (InFlash(start, count) && AcceptFileLength(path, length, size, title, "Write")) {
+                // The last address shown is where programming stopped; the result says it
+                // failed.
+                ok = RequireHandler() && g_link.ProgramFlash(start, count, data.data());
+                if (!ok) {
+                    Observer().ShowAddress(kError);
+                    SayWhyNotProgrammed(start, data);
+                }
+            }
         }
     }
+    const uint32_t done = g_link.m_nLastCount;
     op.Unlock();
-    LogPrintf("Writing Flash -->    From : %08X Length : %08X bytes\n", start, size);
+    LogPrintf("Writing Flash -->    From : %08X Length : %08X bytes %s\n", start, done,
+              LogResult(ok, start + done).c_str());
+}
+
+void CFlashPage::SayWhyNotProgrammed(uint32_t start, const std::vector<uint8_t>& data) {
+    // Programming only clears bits: a unit whose flash bits are 0 where the file has 1 was
+    // not erased.
+    const uint32_t at = start + g_link.m_nLastCount;
+    const uint32_t unit = static_cast<uint32_t>(m_nPageBusWidth) / 8;
+    const uint32_t from = at - (at - start) % unit;
+    uint8_t flash[4] = {};
+    if (g_link.StopRequested() || from - start >= data.size()) return;
+    if (!g_link.ReadMemory(from, unit, flash)) {
+        g_link.ReportError();
+        return;
+    }
+    for (uint32_t i = 0; i < unit && from - start + i < data.size(); ++i) {
+        const uint8_t want = data[from - start + i];
+        if ((flash[i] & want) != want) {
+            Observer().ShowStatus("Flash not erased at " + Hex8(from + i) + ": ERASE it first");
+            return;
+        }
+    }
 }
 
 void CFlashPage::OnVerify() {
     bool result = false;
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
+    const char* title = "Verify FLASH Data";
     IMainWindow& obs = Observer();
-    PageOperation op(obs, "Verify FLASH Data", ProgressMode::kNone);
+    PageOperation op(obs, title, ProgressMode::kNone);
     uint32_t length = size;
+    uint32_t stopped = start;
     std::string path;
     if (AskImageFile(path)) {
         std::vector<uint8_t> data;
+        uint64_t fileLength = 0;
         const DutProfile* p = CurrentProfile();
         const uint32_t chunkSize = p != nullptr ? p->m_nTrapSize : 0;
-        if (ReadFileHead(path, m_chip.Capacity(), data) != FileFault::None) {
+        if (ReadFileHead(path, m_chip.Capacity(), data, &fileLength) != FileFault::None) {
             obs.ShowStatus("Cannot read " + path);
         } else if (chunkSize == 0) {
             obs.ShowStatus("TRAP_Size is 0: nothing can be compared");
         } else {
             length = std::min(size, static_cast<uint32_t>(data.size()));
-            obs.StartProgress(length);
-            result = CompareFlash(start, length, chunkSize, data);
-            obs.StartProgress(0);
+            if (InFlash(start, length) &&
+                AcceptFileLength(path, fileLength, size, title, "Compare")) {
+                obs.StartProgress(length);
+                result = CompareFlash(start, length, chunkSize, data, stopped);
+                obs.StartProgress(0);
+            }
         }
     }
     op.Unlock();
     obs.ShowAddress(result ? kOk : kError);
     LogPrintf("Verifying Flash -->  From : %08X Length : %08X bytes %s\n", start, length,
-              result ? "Ok" : "Ko");
+              LogResult(result, stopped).c_str());
 }
 
 bool CFlashPage::CompareFlash(uint32_t start, uint32_t length, uint32_t chunkSize,
-                              const std::vector<uint8_t>& data) {
+                              const std::vector<uint8_t>& data, uint32_t& stopped) {
     IMainWindow& obs = Observer();
     std::vector<uint8_t> chunk;
     try {
@@ -393,13 +436,22 @@ bool CFlashPage::CompareFlash(uint32_t start, uint32_t length, uint32_t chunkSiz
     uint32_t offset = 0;
     uint32_t remaining = length;
     while (remaining != 0) {
+        stopped = start + offset;
         const uint32_t n = std::min(remaining, chunkSize);
         // A chunk that could not be read proves nothing, whatever the buffer still holds.
         if (!g_link.ReadMemory(start + offset, n, chunk.data())) {
             g_link.ReportError();
             return false;
         }
-        if (std::memcmp(chunk.data(), data.data() + offset, n) != 0) return false;
+        const auto diff = std::mismatch(chunk.begin(), chunk.begin() + n, data.begin() + offset);
+        if (diff.first != chunk.begin() + n) {
+            const uint32_t at = start + offset + static_cast<uint32_t>(diff.first - chunk.begin());
+            char text[80];
+            std::snprintf(text, sizeof text, "Verify failed at %08X: expected %02X, found %02X", at,
+                          *diff.second, *diff.first);
+            obs.ShowStatus(text);
+            return false;
+        }
         offset += n;
         remaining -= n;
         result = true;

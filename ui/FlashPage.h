@@ -77,14 +77,21 @@ class CFlashPage : public Page {
     const uint8_t* DataMap() const;
     // Bank index and bus width from the lists, the texts from their fields.
     void ReadBackControls();
-    // LOAD TRAP steps 7 to 9: download general + flash handler, then the parameters.
-    void LoadFlashHandler();
+    // LOAD TRAP steps 7 to 9: download general + flash handler, then the parameters; true
+    // when both went through.
+    bool LoadFlashHandler();
     // The flash handler of the selected bank and bus width, with or without its parameters.
     TargetProgram Handler(bool configured) const;
     // False (the link's 110 shown) unless HandlerReady.
     bool RequireHandler();
     // An existing image file, its name shown in the File field.
     bool AskImageFile(std::string& path);
+    // False at the first chunk that differs (its first differing byte shown) or could not be
+    // read; `stopped` is where the chunk being compared began.
     bool CompareFlash(uint32_t start, uint32_t length, uint32_t chunkSize,
-                      const std::vector<uint8_t>& data);
+                      const std::vector<uint8_t>& data, uint32_t& stopped);
+    // The `count` bytes from `start` lie on the identified chips; otherwise refused.
+    bool InFlash(uint32_t start, uint64_t count);
+    // After a WRITE failed: a unit that needs bits set that flash cannot set was not erased.
+    void SayWhyNotProgrammed(uint32_t start, const std::vector<uint8_t>& data);
 };

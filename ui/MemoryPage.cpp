@@ -108,38 +108,45 @@ void CMemoryPage::OnRead() {
     FetchFields(start, size);
     PageOperation op(Observer(), "Read Memory Data", ProgressMode::kRead);
     std::string path;
+    uint32_t done = 0;
+    bool ok = false;
     if (AskFile(false, kFilter, "rom", m_strFile, path)) {
         ShowFields();
-        // Bytes a failed read leaves unfilled go to the file as zeros.
-        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size]());
-        if (buffer) {
-            if (!g_link.ReadMemory(start, size, buffer.get())) ShowTransferError();
-            if (const FileFault fault = WriteWholeFile(path, buffer.get(), size);
-                fault != FileFault::None)
-                ShowFileFault(Observer(), fault, path, kError);
-        }
+        ok = ReadToFile(
+            path, size, [&](uint8_t* buffer) { return g_link.ReadMemory(start, size, buffer); },
+            kError, done);
     }
     op.Unlock();
-    LogPrintf("Reading Memory -->   From : %08X Length : %08X bytes\n", start, size);
+    LogPrintf("Reading Memory -->   From : %08X Length : %08X bytes %s\n", start, done,
+              LogResult(ok, start + done).c_str());
 }
 
 void CMemoryPage::OnWrite() {
     uint32_t start = 0, size = 0;
     FetchFields(start, size);
-    PageOperation op(Observer(), "Write Memory Data", ProgressMode::kWrite);
+    const char* title = "Write Memory Data";
+    PageOperation op(Observer(), title, ProgressMode::kWrite);
     std::string path;
+    bool ok = false;
+    g_link.m_nLastCount = 0;
     if (AskFile(true, kFilter, "rom", m_strFile, path)) {
         ShowFields();
         std::vector<uint8_t> data;
-        const FileFault fault = ReadFileHead(path, size, data);
-        if (fault == FileFault::None) {
-            if (!g_link.WriteMemory(start, static_cast<uint32_t>(data.size()), data.data()))
-                ShowTransferError();
-        } else if (fault != FileFault::NoMemory)  // no memory: nothing is sent, nothing said
+        uint64_t length = 0;
+        const FileFault fault = ReadFileHead(path, size, data, &length);
+        if (fault == FileFault::NoMemory) {
+            Refuse("Not enough memory for " + Hex8(size) + " bytes", kError);
+        } else if (fault != FileFault::None) {
             ShowFileFault(Observer(), fault, path, kError);
+        } else if (AcceptFileLength(path, length, size, title, "Write")) {
+            ok = g_link.WriteMemory(start, static_cast<uint32_t>(data.size()), data.data());
+            if (!ok) ShowTransferError();
+        }
     }
+    const uint32_t done = g_link.m_nLastCount;
     op.Unlock();
-    LogPrintf("Writing Memory -->   From : %08X Length : %08X bytes\n", start, size);
+    LogPrintf("Writing Memory -->   From : %08X Length : %08X bytes %s\n", start, done,
+              LogResult(ok, start + done).c_str());
 }
 
 void CMemoryPage::OnLoad() {
@@ -166,14 +173,14 @@ void CMemoryPage::LoadImage(const std::string& path) {
     m_strSize = Hex8(imageLength);
     ShowFields();
     if (!SdramHeaderAccepted(header, length)) {
-        LogPrintf("Load Memory -->      File not conform");
+        LogPrintf("Load Memory -->      File not conform Ko\n");
         Observer().ShowAddress(kError);
         return;
     }
     std::vector<uint8_t> image;
     const FileFault fault = ReadFileHead(path, imageLength, image);
     if (fault == FileFault::NoMemory) {
-        LogPrintf("Load Memory -->      Malloc error");
+        LogPrintf("Load Memory -->      Malloc error Ko\n");
         Observer().ShowAddress(kError);
         return;
     }
@@ -181,10 +188,12 @@ void CMemoryPage::LoadImage(const std::string& path) {
         ShowFileFault(Observer(), FileFault::CannotRead, path, kError);
         return;
     }
+    g_link.m_nLastCount = 0;
     const bool written = g_link.WriteMemory(address, imageLength, image.data());
     if (!written) ShowTransferError();
-    LogPrintf("Load Memory -->      From : %08X Length : %08X bytes%s\n", address, imageLength,
-              written ? "" : " Ko");
+    const uint32_t done = written ? imageLength : g_link.m_nLastCount;
+    LogPrintf("Load Memory -->      From : %08X Length : %08X bytes %s\n", address, done,
+              LogResult(written, address + done).c_str());
     // GO into an image that did not arrive whole would run whatever the SDRAM held; GO goes
     // through the trap handler, so without one running it is not offered.
     if (written && g_link.HandlerRunning()) EnableWindow(kIdGo, true);
@@ -197,7 +206,7 @@ void CMemoryPage::OnGo() {
     PageOperation op(Observer(), "Running from SDRAM", ProgressMode::kNone);
     const uint32_t entry = start + size - 2;  // the image's last two bytes
     const bool ok = g_link.Go(entry);
-    LogPrintf("Instruction -->      Go from SDRAM\n");
+    LogPrintf("Instruction -->      Go from SDRAM %s\n", LogResult(ok).c_str());
     // LOAD TRAP now follows what runs after the jump.
     op.LeaveLocked();
     if (ok) {

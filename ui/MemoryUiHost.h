@@ -41,6 +41,7 @@ class MemoryUiHost final : public IUiHost {
     // --- Script ---
     // Answers for Yes/No boxes, in order (kIdYes or kIdNo). OK boxes need no answer.
     void QueueMessageAnswer(int answer) { m_messageAnswers.push_back(answer); }
+    void ClearMessageAnswers() { m_messageAnswers.clear(); }
     // Answers for file dialogs, in order; an empty path cancels the dialog.
     void QueueFileAnswer(const std::string& path) { m_fileAnswers.push_back(path); }
     // Operator input delivered by the next PumpMessages, in order (e.g. a close request

@@ -53,10 +53,8 @@ void CMiscPage::ReadValue(const char* status, const char* name,
     }
     UpdateData(false);
     op.Unlock();
-    if (ok)
-        LogPrintf("Instruction -->      %s : %08X\n", name, value);
-    else
-        LogPrintf("Instruction -->      %s : %s\n", name, kNoValue);
+    LogPrintf("Instruction -->      %s : %s %s\n", name, ok ? Hex8(value).c_str() : kNoValue,
+              LogResult(ok).c_str());
 }
 
 void CMiscPage::OnMemStart() {
@@ -71,7 +69,7 @@ void CMiscPage::OnReboot() {
     g_cpuIdentified = false;
     PageOperation op(Observer(), "Instruction Reboot", ProgressMode::kNone);
     const bool ok = g_link.Reboot();
-    LogPrintf("Instruction -->      Reboot\n");
+    LogPrintf("Instruction -->      Reboot %s\n", LogResult(ok).c_str());
     // LOAD TRAP now follows what runs after the reboot.
     op.LeaveLocked();
     if (ok) {

@@ -1,5 +1,12 @@
 #include "ui/Page.h"
 
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "ui/AppState.h"
 #include "ui/PageFiles.h"
 #include "ui/UiHost.h"
 
@@ -77,4 +84,56 @@ bool Page::AskFile(bool open, const char* filter, const char* defaultExt, std::s
     if (!GetUiHost().FileDialog(this, request, path)) return false;
     fileField = FileNameOf(path);
     return true;
+}
+
+bool Page::Refuse(const std::string& why, const char* mark) {
+    Observer().ShowStatus(why);
+    Observer().ShowAddress(mark);
+    return false;
+}
+
+bool Page::AcceptFileLength(const std::string& path, uint64_t length, uint32_t size,
+                            const std::string& title, const char* verb) {
+    if (length <= size) return true;
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%s holds %" PRIu64 " bytes; Size is %08X: the last %" PRIu64
+                  " bytes would be left out. %s only the first %08X bytes?",
+                  FileNameOf(path).c_str(), length, size, length - size, verb, size);
+    if (GetUiHost().MessageBox(this, text, title, kMbYesNo | kMbIconExclamation) == kIdYes)
+        return true;
+    const bool write = std::string(verb) == "Write";
+    Observer().ShowStatus(std::string("Nothing ") + (write ? "written" : "compared") +
+                          ": the file is longer than Size");
+    return false;
+}
+
+bool Page::ReadToFile(const std::string& path, uint32_t size,
+                      const std::function<bool(uint8_t*)>& reader, const char* fileMark,
+                      uint32_t& done) {
+    done = 0;
+    std::vector<uint8_t> buffer;
+    try {
+        buffer.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return Refuse("Not enough memory for " + Hex8(size) + " bytes", fileMark);
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        ShowFileFault(Observer(), FileFault::CannotCreate, path, fileMark);
+        return false;
+    }
+    g_link.m_nLastCount = 0;
+    const bool read = reader(buffer.data());
+    done = read ? size : std::min(g_link.m_nLastCount, size);
+    if (!read) {
+        g_link.ReportError();
+        Observer().ShowAddress("!!! Error !!!");
+    }
+    const bool written = std::fwrite(buffer.data(), 1, size, file) == size;
+    if (std::fclose(file) != 0 || !written) {
+        ShowFileFault(Observer(), FileFault::CannotWrite, path, fileMark);
+        return false;
+    }
+    return read;
 }

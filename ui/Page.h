@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -56,6 +57,23 @@ class Page : public CDialog {
     // The page's open or save dialog; true with the chosen path, its name put in `fileField`.
     bool AskFile(bool open, const char* filter, const char* defaultExt, std::string& fileField,
                  std::string& path);
+
+    // READ into `path`: the file is created before any traffic (a folder that cannot be
+    // written costs no read), then gets the `size` bytes `reader` fills, zeros where the read
+    // failed. `done` counts the bytes read. False, said in the window, when the read or the
+    // file failed; a failed read's link text is shown with "!!! Error !!!", a file's fault
+    // with `fileMark`.
+    bool ReadToFile(const std::string& path, uint32_t size,
+                    const std::function<bool(uint8_t*)>& reader, const char* fileMark,
+                    uint32_t& done);
+
+    // Why the operation is not done, in the status field, `mark` in the result field; false.
+    bool Refuse(const std::string& why, const char* mark);
+    // A file of `length` bytes where only `size` are used: true when it fits, or when the
+    // operator answers Yes to using its first `size` bytes only (`verb` "Write" or "Compare").
+    // A No leaves "Nothing written/compared: the file is longer than Size" in the status.
+    bool AcceptFileLength(const std::string& path, uint64_t length, uint32_t size,
+                          const std::string& title, const char* verb);
 
     // The main window; one that shows nothing stands in before the container hands it over.
     IMainWindow& Observer();

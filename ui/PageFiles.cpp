@@ -34,13 +34,6 @@ FileFault ReadFileHead(const std::string& path, uint64_t limit, std::vector<uint
     return fault;
 }
 
-FileFault WriteWholeFile(const std::string& path, const uint8_t* data, size_t size) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return FileFault::CannotCreate;
-    const bool written = std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && written ? FileFault::None : FileFault::CannotWrite;
-}
-
 void ShowFileFault(ILinkObserver& observer, FileFault fault, const std::string& path,
                    const char* mark) {
     const char* what = fault == FileFault::CannotOpen     ? "Cannot open"

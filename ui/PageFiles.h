@@ -17,8 +17,6 @@ enum class FileFault { None, CannotOpen, CannotRead, CannotCreate, CannotWrite, 
 // file's whole length.
 FileFault ReadFileHead(const std::string& path, uint64_t limit, std::vector<uint8_t>& out,
                        uint64_t* length = nullptr);
-// Replaces the file with `size` bytes.
-FileFault WriteWholeFile(const std::string& path, const uint8_t* data, size_t size);
 
 // "Cannot open <path>" and the like in the status field, `mark` in the result field.
 void ShowFileFault(ILinkObserver& observer, FileFault fault, const std::string& path,

@@ -47,7 +47,8 @@ void CMainDlg::OnCpuId() {
     m_strIdCode = Hex8(id);
     ShowCpuFields();
     EnableWindow(kIdExit, true);
-    LogPrintf("Reading CPU ID -->   Processor %s (%08X)\n", m_strCpu.c_str(), id);
+    LogPrintf("Reading CPU ID -->   Processor %s (%08X) %s\n", m_strCpu.c_str(), id,
+              LogResult(g_cpuIdentified).c_str());
 }
 
 void CMainDlg::OnLoadTrap() {

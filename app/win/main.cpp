@@ -45,13 +45,15 @@ int main(int argc, char** argv) {
     }
 
     std::string error;
-    auto driver = port::CreatePortDriver(port::ResolveDriverSpec(option), error);
+    const std::string spec = port::ResolveDriverSpec(option);
+    auto driver = port::CreatePortDriver(spec, error);
     if (!driver) return Say(error, MB_ICONERROR, 2);
     port::SelectPortDriver(std::move(driver));
     port::SetCableOptions(cable);
 
     // The operation log and the link's trace go into the working folder.
     SetLogTarget("log.txt", false);
+    SetLogSession("window", spec);
     g_link.SetTraceFile("trace.txt");
 
     winui::WinUiHost host;

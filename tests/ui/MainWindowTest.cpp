@@ -87,7 +87,7 @@ TEST_F(MainWindow, CpuIdOfAKnownProcessorThenLoad) {
     EXPECT_EQ(dlg.GetDlgItemText(1020), "Ok");
     EXPECT_EQ(MainState(), State(false, true, true, false, true, true));
     EXPECT_TRUE(g_cpuIdentified);
-    EXPECT_NE(LogText().find("Reading CPU ID -->   Processor STi-5508 Rev 3 (3D4C9041)\n"),
+    EXPECT_NE(LogText().find("Reading CPU ID -->   Processor STi-5508 Rev 3 (3D4C9041) Ok\n"),
               std::string::npos);
 
     // A second click does nothing, even with the button enabled again.
