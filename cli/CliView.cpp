@@ -27,6 +27,7 @@ void CliView::OnControlChanged(CDialog& dialog, int id, ControlChange what) {
         if (text.empty()) return;
         EndBar();
         if (id == CMainDlg::kIdStatus) {
+            m_lastStatus = text;
             for (int code = kErrTrapStart; code < kErrTrapStart + 64; ++code)
                 if (text == LinkErrorText(code)) m_linkError = true;
             std::fprintf(m_out, "%s\n", text.c_str());
@@ -67,6 +68,7 @@ void CliView::Progress(int pos, int max) {
 
 void CliView::OnMessageBox(const std::string& text, const std::string& caption, unsigned type,
                            int answer) {
+    if ((type & 0xF) != kMbYesNo && text == m_lastStatus) return;
     EndBar();
     if ((type & 0xF) == kMbYesNo)
         std::fprintf(m_out, "%s: %s %s\n", caption.c_str(), text.c_str(),

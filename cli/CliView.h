@@ -28,4 +28,5 @@ class CliView final : public IUiListener {
     bool m_barOpen = false;
     bool m_linkError = false;
     int m_lastPercent = -1;
+    std::string m_lastStatus;  // a message box repeating it is not printed twice
 };

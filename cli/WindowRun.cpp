@@ -83,8 +83,9 @@ void WindowOperator::IncompleteRead(const std::string& file) {
 
 namespace {
 
-// The driver's start-up story, kept back while it went well, then why it failed.
-int PortFailure(port::IPortDriver& driver, std::FILE* messages) {
+// The driver's start-up story, kept back while it went well, then why it failed (unless the
+// window's status field has just said it).
+int PortFailure(port::IPortDriver& driver, std::FILE* messages, const std::string& shown) {
     if (messages != nullptr) {
         std::fflush(messages);
         std::rewind(messages);
@@ -92,7 +93,8 @@ int PortFailure(port::IPortDriver& driver, std::FILE* messages) {
         while (std::fgets(line, sizeof line, messages) != nullptr)
             if (line[0] != '\n') std::fputs(line, stderr);
     }
-    const std::string reason = driver.LastErrorText();
+    std::string reason = driver.LastErrorText();
+    if (reason == shown) reason.clear();
     std::fprintf(stderr, "tapwright-cli: cannot open the '%s' port driver%s%s\n", driver.Name(),
                  reason.empty() ? "" : ": ", reason.c_str());
     return 1;
@@ -155,8 +157,8 @@ int RunInWindow(const CliOptions& options,
     int rc = 1;
     host.SetModalDriver([&](CDialog& dialog) {
         auto& main = static_cast<CMainDlg&>(dialog);
-        if (!main.IsWindowEnabled(CMainDlg::kIdCpuId)) {
-            rc = PortFailure(raw, messages);
+        if (port::OpenedPortDevice() == nullptr) {
+            rc = PortFailure(raw, messages, main.GetDlgItemText(CMainDlg::kIdStatus));
         } else {
             if (options.lptBase != 0) {
                 // A base outside the three choices: the same profile is applied again through it.

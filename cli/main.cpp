@@ -12,6 +12,7 @@
 #include "config/Settings.h"
 #include "port/DriverTable.h"
 #include "port/PortTalk.h"
+#include "port/ResourceLock.h"
 
 int main(int argc, char** argv) {
     // The command line never changes a bench's settings file, not even on a usage error.
@@ -42,6 +43,11 @@ int main(int argc, char** argv) {
                  "one round trip per JTAG clock on queued cables such as remote-bitbang");
 
     app.add_option("--log", options.log, "operation log to append to (default: log.txt)");
+    int lockWait = port::LockWait();
+    app.add_option("--lock-wait", lockWait,
+                   "seconds to wait for a board folder or port another process uses "
+                   "(default: 5)")
+        ->check(CLI::Range(0, 3600));
 
     auto* cpuid = app.add_subcommand("cpuid", "CPU ID: read the processor's IDCODE and name it");
     auto* load = app.add_subcommand(
@@ -63,6 +69,7 @@ int main(int argc, char** argv) {
     port::SetPortMessageStream(stderr);
     cable.pipeline = !noPipeline;
     port::SetCableOptions(cable);
+    port::SetLockWait(lockWait);
 
     if (!lptBase.empty()) {
         std::string digits;

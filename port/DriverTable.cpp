@@ -2,10 +2,12 @@
 #include "port/DriverTable.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "port/FtdiDriver.h"
 #include "port/GpioDriver.h"
 #include "port/RemoteBitbangDriver.h"
+#include "port/ResourceLock.h"
 #include "port/SimGpio.h"
 #include "port/SimPortDriver.h"
 #include "port/SimUsbBus.h"
@@ -46,7 +48,16 @@ std::unique_ptr<IPortDriver> CreateSim(const std::string&, const std::string& ar
         error = "driver 'sim': " + why;
         return nullptr;
     }
-    return std::make_unique<SimPortDriver>(options);
+    // Two processes on one board folder would each save their own copy at exit: one waits.
+    ResourceLock lock;
+    if (!options.dir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(options.dir, ec);
+        if (!lock.Acquire((std::filesystem::path(options.dir) / "board.lock").string(),
+                          "the board folder " + options.dir, error))
+            return nullptr;
+    }
+    return std::make_unique<SimPortDriver>(options, std::move(lock));
 }
 
 std::unique_ptr<IPortDriver> CreateRemote(const std::string& name, const std::string& args,

@@ -142,10 +142,15 @@ uint8_t OpenPortDriver() {
         g_driver = port::CreatePortDriver(port::DefaultDriverName(), error);
     }
     if (OpenBackend()) return 0;
-    StartPortDriver();
-    if (OpenBackend()) return 0;
-    std::fprintf(Out(),
-                 "PortTalk: Couldn't access PortTalk Driver, Please ensure driver is loaded.\n\n");
+    // A backend with no driver service of its own says why in LastErrorText: the PortTalk
+    // lines would only send its user after a Windows driver.
+    if (Services() != nullptr) {
+        StartPortDriver();
+        if (OpenBackend()) return 0;
+        std::fprintf(
+            Out(),
+            "PortTalk: Couldn't access PortTalk Driver, Please ensure driver is loaded.\n\n");
+    }
     // Every clock still goes somewhere: to the primitives, which fail and say so.
     SetOpenedCable(std::make_unique<port::ParallelCable>(nullptr, g_cableOptions.fastClock));
     return 255;

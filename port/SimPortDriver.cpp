@@ -2,8 +2,8 @@
 
 namespace port {
 
-SimPortDriver::SimPortDriver(const sim::Options& options)
-    : board_(std::make_unique<sim::Board>(options)) {}
+SimPortDriver::SimPortDriver(const sim::Options& options, ResourceLock folderLock)
+    : folderLock_(std::move(folderLock)), board_(std::make_unique<sim::Board>(options)) {}
 
 SimPortDriver::~SimPortDriver() = default;
 

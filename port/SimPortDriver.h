@@ -6,13 +6,15 @@
 
 #include "port/CableWiring.h"
 #include "port/PortDevice.h"
+#include "port/ResourceLock.h"
 #include "sim/Board.h"
 
 namespace port {
 
 class SimPortDriver final : public IPortDriver {
   public:
-    explicit SimPortDriver(const sim::Options& options);
+    // `folderLock` keeps other processes off the board's folder until the board is saved.
+    explicit SimPortDriver(const sim::Options& options, ResourceLock folderLock = {});
     ~SimPortDriver() override;
     const char* Name() const override { return "sim"; }
     std::unique_ptr<IPortDevice> OpenDevice() override;
@@ -22,6 +24,7 @@ class SimPortDriver final : public IPortDriver {
     sim::Board& board() { return *board_; }
 
   private:
+    ResourceLock folderLock_;  // released after the board has saved its folder
     std::unique_ptr<sim::Board> board_;
 };
 

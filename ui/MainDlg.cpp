@@ -2,6 +2,7 @@
 
 #include "config/Settings.h"
 #include "link/TargetLink.h"
+#include "port/PortTalk.h"
 #include "ui/AboutDlg.h"
 #include "ui/AppState.h"
 
@@ -53,13 +54,9 @@ bool CMainDlg::OnInitDialog() {
     m_nPort = lpt == 1 ? 0x278 : lpt == 2 ? 0x3BC : 0x378;
     g_link.m_nPort = m_nPort;
 
-    ShowStatus("Load Service Port Talk and Init JTAG");
-    if (g_link.Open(Observer()) != 0) {
-        EnableWindow(kIdCpuId, false);
-        ShowAddress("!!! Error !!!");
-    } else {
-        ShowAddress("Ok");
-    }
+    // Without a port, CPU ID stays offered: it opens the port again once the cable, the
+    // module or the driver is there.
+    OpenPort();
 
     g_currentDut = g_settings.m_nDutNum;
     SetCurSel(kIdDut, static_cast<int>(g_currentDut));
@@ -73,6 +70,23 @@ bool CMainDlg::OnInitDialog() {
     EnableWindow(kIdLoad, false);
     EnableWindow(kIdProgress, false);
     return true;
+}
+
+bool CMainDlg::OpenPort() {
+    ShowStatus("Load Service Port Talk and Init JTAG");
+    if (g_link.Open(Observer()) == 0) {
+        ShowAddress("Ok");
+        return true;
+    }
+    ShowAddress("!!! Error !!!");
+    // What the driver knows of the cause names the fix.
+    const port::IPortDriver* driver = port::SelectedPortDriver();
+    std::string why = driver != nullptr ? driver->LastErrorText() : std::string();
+    if (why.empty())
+        why = "PortTalk: Couldn't access PortTalk Driver, Please ensure driver is loaded.";
+    ShowStatus(why);
+    ShowMessage(why, "Tapwright");
+    return false;
 }
 
 void CMainDlg::OnDestroy() {

@@ -81,6 +81,9 @@ class CMainDlg : public CDialog, public IMainWindow {
     void OnSysCommand(unsigned id) override;
 
   private:
+    // Opens the link on the chosen port driver; when it cannot, says why in the status field
+    // and a message box.
+    bool OpenPort();
     // The link's message lines, pushed to the window, then pending input delivered.
     void Refresh();
     void LoadTrapHandlerFile();

@@ -4,6 +4,7 @@
 #include "config/Settings.h"
 #include "flash/TrapImage.h"
 #include "link/TargetLink.h"
+#include "port/PortTalk.h"
 #include "ui/AppState.h"
 #include "ui/MainDlg.h"
 
@@ -15,6 +16,15 @@ void CMainDlg::ShowCpuFields() {
 
 void CMainDlg::OnCpuId() {
     if (g_cpuIdentified) return;
+    if (port::OpenedPortDevice() == nullptr) {
+        // The port could not be opened before: try again, and give the profile's EMI words to
+        // a target that now answers.
+        if (!OpenPort()) return;
+        if (g_link.BeginSession()) {
+            g_link.WriteEmiConfig();
+            g_link.EndSession();
+        }
+    }
     EnableWindow(kIdExit, false);
     ShowStatus("Read CPU ID Code");
     ShowAddress("");

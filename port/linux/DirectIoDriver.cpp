@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "port/ResourceLock.h"
+
 namespace port {
 
 namespace {
@@ -22,8 +24,10 @@ class DirectIoDevice final : public RegisterPortDevice<DirectIoDevice> {
         : os_(os), error_(std::move(error)) {}
 
     ~DirectIoDevice() override {
-        for (int i = 0; i < count_; ++i)
+        for (int i = 0; i < count_; ++i) {
             if (bases_[i].granted) os_.Ioperm(bases_[i].base, kRegisterCount, 0);
+            os_.Unlock(bases_[i].lock);
+        }
     }
 
     bool Access(bool write, uint16_t address, uint8_t& value) {
@@ -46,6 +50,7 @@ class DirectIoDevice final : public RegisterPortDevice<DirectIoDevice> {
         uint16_t base;
         bool granted;
         int failure;
+        int lock;  // one process per port, shared with the ppdev backend
     };
 
     bool Grant(uint16_t base) {
@@ -59,8 +64,17 @@ class DirectIoDevice final : public RegisterPortDevice<DirectIoDevice> {
                 return false;
             }
             range = &bases_[count_++];
-            *range = {base, false, 0};
-            if (os_.Ioperm(base, kRegisterCount, 1) == 0) {
+            *range = {base, false, 0, -1};
+            char name[16];
+            std::snprintf(name, sizeof name, "port-%04X", static_cast<unsigned>(base));
+            int holder = 0;
+            range->lock = os_.Lock(DeviceLockPath(name), LockWait() * 1000, holder);
+            if (range->lock < 0 && errno == EWOULDBLOCK) {
+                range->failure = EBUSY;
+                char text[48];
+                std::snprintf(text, sizeof text, "direct: the port at 0x%X is in use by ", base);
+                *error_ = text + DescribeProcess(holder) + ": let it finish first";
+            } else if (os_.Ioperm(base, kRegisterCount, 1) == 0) {
                 range->granted = true;
             } else {
                 range->failure = errno;

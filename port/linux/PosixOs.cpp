@@ -17,6 +17,8 @@
 
 #include <cerrno>
 
+#include "port/ResourceLock.h"
+
 namespace port {
 
 namespace {
@@ -75,8 +77,15 @@ class RealOs final : public IPosixOs {
         if (::uname(&u) != 0) return {};
         return u.release;
     }
+    int Lock(const std::string& path, int waitMs, int& holder) override {
+        return LockFile(path, waitMs, holder);
+    }
+    void Unlock(int handle) override {
+        UnlockFile(handle);
+    }
     int Run(const std::string& command) override {
-        const int status = std::system(command.c_str());
+        // Quiet: what failed is said by the caller, in terms of the fix.
+        const int status = std::system((command + " >/dev/null 2>&1").c_str());
         if (status == -1 || !WIFEXITED(status)) return -1;
         return WEXITSTATUS(status);
     }

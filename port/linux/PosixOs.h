@@ -27,6 +27,9 @@ class IPosixOs {
     virtual std::string KernelRelease() = 0;
     // Runs a command line (modprobe); its exit status, -1 when it could not run.
     virtual int Run(const std::string& command) = 0;
+    // port::LockFile and port::UnlockFile: one process per parallel port.
+    virtual int Lock(const std::string& path, int waitMs, int& holder) = 0;
+    virtual void Unlock(int handle) = 0;
 };
 
 // The real calls; lives for the whole process.

@@ -11,14 +11,13 @@
 #include <cstring>
 
 #include "port/CableWiring.h"
+#include "port/ResourceLock.h"
 
 namespace port {
 
 namespace {
 
 constexpr int kMaxParports = 8;
-constexpr uint32_t kErrorSuccess = 0;
-constexpr uint32_t kErrorFileNotFound = 2;
 
 const char* const kFixLoad = "load the drivers with `sudo modprobe parport_pc ppdev`";
 const char* const kFixGroup =
@@ -40,11 +39,15 @@ bool AnyUsbPrinter(IPosixOs& os) {
     return false;
 }
 
-std::string NoPortMessage(IPosixOs& os) {
+// `loaded`: the modules were loaded here and still no port showed.
+std::string NoPortMessage(IPosixOs& os, bool loaded) {
     if (AnyUsbPrinter(os))
         return "ppdev: only a USB printer adapter (/dev/usb/lp*) is present; it offers no "
                "register access and cannot drive a JTAG cable: use a real parallel port "
                "(on-board or a PCI/PCIe card)";
+    if (loaded)
+        return "ppdev: no parallel port found with the parport_pc and ppdev modules loaded: "
+               "this machine has none (fit a PCI/PCIe parallel card)";
     return std::string("ppdev: no parallel port found (/dev/parport0 missing): ") + kFixLoad;
 }
 
@@ -66,9 +69,11 @@ class PpdevDevice final : public RegisterPortDevice<PpdevDevice> {
 
     ~PpdevDevice() override {
         for (int i = 0; i < count_; ++i) {
-            if (ports_[i].fd < 0) continue;
-            os_.Ioctl(ports_[i].fd, PPRELEASE, nullptr);
-            os_.Close(ports_[i].fd);
+            if (ports_[i].fd >= 0) {
+                os_.Ioctl(ports_[i].fd, PPRELEASE, nullptr);
+                os_.Close(ports_[i].fd);
+            }
+            os_.Unlock(ports_[i].lock);
         }
     }
 
@@ -102,6 +107,7 @@ class PpdevDevice final : public RegisterPortDevice<PpdevDevice> {
     struct Port {
         ParportInfo info;
         int fd = -1;
+        int lock = -1;    // one process per port
         int failure = 0;  // errno of a failed claim; not retried on every clock
     };
 
@@ -127,6 +133,16 @@ class PpdevDevice final : public RegisterPortDevice<PpdevDevice> {
             return false;
         }
         const std::string path = DevicePath(port.info.index);
+        // The direct backend takes the same lock for the same base. A lock file that cannot
+        // be made guards nothing, and stops nothing either.
+        char name[16];
+        std::snprintf(name, sizeof name, "port-%04X", static_cast<unsigned>(port.info.base));
+        int holder = 0;
+        port.lock = os_.Lock(DeviceLockPath(name), LockWait() * 1000, holder);
+        if (port.lock < 0 && errno == EWOULDBLOCK)
+            return Fail(port, EBUSY,
+                        "ppdev: " + path + " is in use by " + DescribeProcess(holder) +
+                            ": let it finish first");
         const int fd = os_.Open(path.c_str(), O_RDWR);
         if (fd < 0) return Fail(port, errno, OpenFailureMessage(path, errno));
         if (os_.Ioctl(fd, PPCLAIM, nullptr) != 0) {
@@ -197,14 +213,20 @@ int ListParports(IPosixOs& os, ParportInfo* out, int maxCount) {
     return count;
 }
 
-PpdevDriver::PpdevDriver(IPosixOs& os)
-    : os_(os), services_(os), error_(std::make_shared<std::string>()) {}
+PpdevDriver::PpdevDriver(IPosixOs& os) : os_(os), error_(std::make_shared<std::string>()) {}
 
 std::unique_ptr<IPortDevice> PpdevDriver::OpenDevice() {
     ParportInfo ports[kMaxParports];
-    const int count = ListParports(os_, ports, kMaxParports);
+    int count = ListParports(os_, ports, kMaxParports);
+    bool loaded = false;
+    if (count == 0 && os_.GetUid() == 0 && !os_.Exists("/sys/module/ppdev")) {
+        // parport_pc finds the ports, ppdev gives them their device nodes.
+        os_.Run("modprobe parport_pc");
+        loaded = os_.Run("modprobe ppdev") == 0;
+        count = ListParports(os_, ports, kMaxParports);
+    }
     if (count == 0) {
-        *error_ = NoPortMessage(os_);
+        *error_ = NoPortMessage(os_, loaded);
         return nullptr;
     }
     // Rights and the device node are checked now so the failure shows at open, not mid-run.
@@ -217,55 +239,6 @@ std::unique_ptr<IPortDevice> PpdevDriver::OpenDevice() {
     os_.Close(fd);
     error_->clear();
     return std::make_unique<PpdevDevice>(os_, ports, count, error_);
-}
-
-uint32_t PpdevModuleServices::OpenManager() {
-    return os_.GetUid() == 0 ? kErrorSuccess : kErrorAccessDenied;
-}
-
-bool PpdevModuleServices::SystemDirectory(std::string& out, size_t maxLen) {
-    const std::string release = os_.KernelRelease();
-    if (release.empty()) return false;
-    out = "/lib/modules/" + release;
-    return out.size() < maxLen;
-}
-
-bool PpdevModuleServices::FileReadable(const std::string& path) {
-    for (const char* suffix : {"", ".xz", ".zst", ".gz"})
-        if (os_.Exists(path + suffix)) return true;
-    if (os_.Exists("/sys/module/ppdev")) return true;
-    // Built into the kernel: listed in modules.builtin next to the module tree.
-    const std::string release = os_.KernelRelease();
-    std::string builtin;
-    return os_.ReadFile("/lib/modules/" + release + "/modules.builtin", builtin) &&
-           builtin.find("/ppdev.ko") != std::string::npos;
-}
-
-bool PpdevModuleServices::CopyDriverFile(const std::string&, const std::string&) {
-    return false;  // kernel modules come from the distribution's packages
-}
-
-bool PpdevModuleServices::ModuleAvailable() {
-    std::string dir;
-    if (!SystemDirectory(dir, 4096)) return os_.Exists("/sys/module/ppdev");
-    return FileReadable(dir + DriverFileSuffix());
-}
-
-uint32_t PpdevModuleServices::CreateDriverService(const std::string&, const std::string&, uint32_t,
-                                                  uint32_t, uint32_t, uint32_t,
-                                                  const std::string&) {
-    return ModuleAvailable() ? kErrorServiceExists : kErrorFileNotFound;
-}
-
-uint32_t PpdevModuleServices::OpenDriverService(const std::string&, uint32_t) {
-    return ModuleAvailable() ? kErrorSuccess : kErrorServiceDoesNotExist;
-}
-
-uint32_t PpdevModuleServices::StartDriverService() {
-    if (os_.Exists("/sys/module/ppdev")) return kErrorServiceAlreadyRunning;
-    // parport_pc may find no port; ppdev alone decides whether the service "started".
-    os_.Run("modprobe parport_pc");
-    return os_.Run("modprobe ppdev") == 0 ? kErrorSuccess : kErrorInvalidFunction;
 }
 
 }  // namespace port

@@ -96,6 +96,17 @@ class FakePosixOs final : public IPosixOs {
         return status;
     }
     void (*onRun)(const std::string&) = nullptr;
+    // Lock files held by other processes: path -> their PID.
+    std::map<std::string, int> lockHolders;
+    int Lock(const std::string& path, int, int& holder) override {
+        holder = 0;
+        if (auto h = lockHolders.find(path); h != lockHolders.end()) {
+            holder = h->second;
+            return Fail(EWOULDBLOCK);
+        }
+        return nextFd_++;
+    }
+    void Unlock(int) override {}
 
     // How many recorded calls begin with prefix.
     int Calls(const std::string& prefix) const {

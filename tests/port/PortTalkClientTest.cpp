@@ -322,8 +322,8 @@ TEST(PortTalkClientNoServices, BackendWithoutServicesStartsNothingQuietly) {
     EXPECT_EQ(CheckPortDriverFile(), -1);
     InstallPortDriver();
     EXPECT_EQ(OpenPortDriver(), 255);
-    EXPECT_EQ(log, (Log{"OpenDevice", "OpenDevice"}));
-    EXPECT_EQ(std::ftell(out), static_cast<long>(std::string(kCouldNot).size()));
+    EXPECT_EQ(log, (Log{"OpenDevice"}));
+    EXPECT_EQ(std::ftell(out), 0L);  // its own reason is its LastErrorText
     port::SelectPortDriver(nullptr);
     port::SetPortMessageStream(nullptr);
     std::fclose(out);

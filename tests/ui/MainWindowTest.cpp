@@ -67,14 +67,25 @@ TEST_F(MainWindow, StartUpOnTheVirtualBoard) {
     EXPECT_EQ(g_log, nullptr);
 }
 
-TEST_F(MainWindow, StartUpWithoutAPortDriverLeavesOnlyTheSelectionsAndExit) {
+// Without a port the window says why and how to fix it; CPU ID tries the port again, so the
+// cable or module can come without a restart.
+TEST_F(MainWindow, StartUpWithoutAPortDriverSaysWhyAndCpuIdTriesAgain) {
     NoDriver();
     SetLogTarget((tmp / "no-such-dir" / "log.txt").string(), false);  // and no log either
     Create();
-    EXPECT_EQ(MainState(), State(false, false, false, true, true, true));
+    EXPECT_EQ(MainState(), State(true, false, false, true, true, true));
     EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
-    EXPECT_FALSE(dlg.Press(1000));
+    const std::string why = port::SelectedPortDriver()->LastErrorText();
+    EXPECT_NE(why.find("tapwright-sim --listen"), std::string::npos) << why;
+    EXPECT_EQ(dlg.GetDlgItemText(1016), why);
+    ASSERT_FALSE(host.Prompts().empty());
+    EXPECT_EQ(host.Prompts().back().text, why);
+    EXPECT_TRUE(dlg.Press(1000));
+    EXPECT_FALSE(g_cpuIdentified);
     EXPECT_TRUE(dlg.Select(1054, 2));
+    Board();  // the cable is there now
+    EXPECT_TRUE(dlg.Press(1000));
+    EXPECT_TRUE(g_cpuIdentified);
     EXPECT_TRUE(dlg.RequestClose());
 }
 
