@@ -1,7 +1,9 @@
 #include "cli/WindowRun.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "cli/CliView.h"
@@ -15,7 +17,28 @@
 #include "ui/MainDlg.h"
 #include "ui/MemoryUiHost.h"
 
+namespace {
+
+volatile std::sig_atomic_t g_interrupts = 0;
+volatile std::sig_atomic_t g_working = 0;  // the window has the port
+
+// The first Ctrl-C lets the link end at its next chunk boundary, so the board keeps a whole
+// chunk and trap mode is left as Close does; a second one, or one before the window has the
+// port, ends the process at once.
+extern "C" void OnInterrupt(int) {
+    if (g_interrupts != 0 || g_working == 0) std::_Exit(kExitInterrupted);
+    g_interrupts = 1;
+    g_link.RequestStop();
+}
+
+}  // namespace
+
+bool Interrupted() {
+    return g_interrupts > 0;
+}
+
 bool WindowOperator::Press(CDialog& dlg, int id, const char* what) {
+    if (Interrupted()) return false;  // no further step after Ctrl-C
     if (dlg.Press(id)) return true;
     std::fprintf(stderr, "tapwright-cli: %s is not available (%s)\n", what,
                  dlg.LastRefusal().c_str());
@@ -123,10 +146,11 @@ int RunInWindow(const CliOptions& options,
                 const std::function<int(CMainDlg&, WindowOperator&)>& work) {
     std::string error;
     const std::string spec = port::ResolveDriverSpec(options.driver);
-    auto driver = port::CreatePortDriver(spec, error);
+    bool inUse = false;
+    auto driver = port::CreatePortDriver(spec, error, &inUse);
     if (!driver) {
         std::fprintf(stderr, "tapwright-cli: %s\n", error.c_str());
-        return 2;
+        return inUse ? 1 : 2;
     }
     if (options.dut >= 0) {
         if (static_cast<uint32_t>(options.dut) >= g_settings.m_duts.size()) {
@@ -155,6 +179,8 @@ int RunInWindow(const CliOptions& options,
     g_link.SetTraceFile("trace.txt");
 
     int rc = 1;
+    g_interrupts = 0;
+    std::signal(SIGINT, OnInterrupt);
     host.SetModalDriver([&](CDialog& dialog) {
         auto& main = static_cast<CMainDlg&>(dialog);
         if (port::OpenedPortDevice() == nullptr) {
@@ -166,8 +192,17 @@ int RunInWindow(const CliOptions& options,
                 main.Select(CMainDlg::kIdDut, main.GetCurSel(CMainDlg::kIdDut));
             }
             WindowOperator op(main, host, view);
+            g_working = 1;
             rc = work(main, op);
             ReportPortFailures(raw);
+            if (Interrupted()) {
+                // Close needs the link again to leave trap mode.
+                g_link.ClearStop();
+                std::fprintf(stderr,
+                             "tapwright-cli: interrupted (Ctrl-C): stopped after a whole chunk; "
+                             "the log says where\n");
+                rc = kExitInterrupted;
+            }
             // A question the command did not expect fails it.
             for (const std::string& line : host.Unanswered()) {
                 std::fprintf(stderr, "tapwright-cli: %s\n", line.c_str());
@@ -179,6 +214,7 @@ int RunInWindow(const CliOptions& options,
                          dialog.LastRefusal().c_str());
     });
     theApp.InitInstance();
+    g_working = 0;
 
     SetUiHost(nullptr);
     // Said on stderr when it happened; the exit code keeps it for scripts.

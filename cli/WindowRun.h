@@ -48,7 +48,11 @@ class WindowOperator {
     CliView& m_view;
 };
 
+// True once Ctrl-C was pressed during the window's work: no further button is pressed.
+bool Interrupted();
+
 // Sets up the port driver and the profile from `options`, brings up the main window and, once
-// its port is open, hands it to `work`; the exit code: 0 done, 1 failed, 2 a wrong option.
+// its port is open, hands it to `work`; the exit code: 0 done, 1 failed, 2 a wrong option,
+// 3 the log could not be written, 130 Ctrl-C.
 int RunInWindow(const CliOptions& options,
                 const std::function<int(CMainDlg&, WindowOperator&)>& work);

@@ -34,6 +34,8 @@ struct Backend {
     Factory create;
 };
 
+bool g_inUse = false;  // the last CreateSim found its board folder held
+
 bool NoArguments(const std::string& name, const std::string& args, std::string& error) {
     if (args.empty()) return true;
     error = "driver '" + name + "' takes no arguments (got '" + args + "')";
@@ -54,8 +56,10 @@ std::unique_ptr<IPortDriver> CreateSim(const std::string&, const std::string& ar
         std::error_code ec;
         std::filesystem::create_directories(options.dir, ec);
         if (!lock.Acquire((std::filesystem::path(options.dir) / "board.lock").string(),
-                          "the board folder " + options.dir, error))
+                          "the board folder " + options.dir, error)) {
+            g_inUse = true;
             return nullptr;
+        }
     }
     return std::make_unique<SimPortDriver>(options, std::move(lock));
 }
@@ -165,9 +169,7 @@ std::string ValidNames() {
     return names;
 }
 
-}  // namespace
-
-std::unique_ptr<IPortDriver> CreatePortDriver(const std::string& spec, std::string& error) {
+std::unique_ptr<IPortDriver> CreateNamedDriver(const std::string& spec, std::string& error) {
     const size_t end = spec.find_first_of(":,@");
     const std::string name = spec.substr(0, end);
     const std::string args = end == std::string::npos ? std::string() : spec.substr(end);
@@ -183,6 +185,16 @@ std::unique_ptr<IPortDriver> CreatePortDriver(const std::string& spec, std::stri
 #endif
     error = "unknown driver '" + name + "': valid drivers are " + ValidNames();
     return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<IPortDriver> CreatePortDriver(const std::string& spec, std::string& error,
+                                              bool* inUse) {
+    g_inUse = false;
+    auto driver = CreateNamedDriver(spec, error);
+    if (inUse != nullptr) *inUse = g_inUse;
+    return driver;
 }
 
 const char* DefaultDriverName() {

@@ -13,8 +13,10 @@ namespace port {
 constexpr const char* kDriverEnvVar = "TAPWRIGHT_DRIVER";
 
 // Builds the backend the driver string names. On failure returns null and sets error to one line
-// that names the cause and the fix.
-std::unique_ptr<IPortDriver> CreatePortDriver(const std::string& spec, std::string& error);
+// that names the cause and the fix; `inUse`, when given, tells a board another process holds
+// from a wrong driver string.
+std::unique_ptr<IPortDriver> CreatePortDriver(const std::string& spec, std::string& error,
+                                              bool* inUse = nullptr);
 // The platform's real driver: "porttalk" on Windows, "ppdev" on Linux.
 const char* DefaultDriverName();
 // spec from --driver, else TAPWRIGHT_DRIVER, else the default.

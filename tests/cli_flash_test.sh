@@ -75,6 +75,34 @@ expect "a refused write is logged as nothing written" log.txt \
 check "log that cannot be written" 3 "$cli" --driver sim --log no-such-folder/log.txt cpuid
 expect "said on stderr" err.txt "cannot write the log no-such-folder/log.txt"
 
+# Ctrl-C during a long write, with other processes on the same board meanwhile: one that may
+# not wait is told who holds the board, one that waits reads what the writer really did.
+slow="sim:$work/slow"
+head -c 1048576 /dev/urandom >mib.bin
+"$cli" --driver "$slow,ack-delay=14" --log slow.log flash write mib.bin >w.out 2>w.err &
+writer=$!
+for _ in $(seq 300); do grep -q "Write FLASH Data" w.err && break; sleep 0.02; done
+check "board in use" 1 "$cli" --driver "$slow" --lock-wait 0 cpuid
+expect "names the holder" err.txt "the board folder $work/slow is in use by process $writer"
+"$cli" --driver "$slow" --lock-wait 60 flash read after.bin >r.out 2>r.err &
+reader=$!
+kill -INT "$writer"
+wait "$writer"
+[ $? -eq 130 ] || { echo "FAIL: Ctrl-C: exit not 130"; cat w.err; fail=1; }
+wait "$reader" || { echo "FAIL: the waiting reader failed"; cat r.err; fail=1; }
+at=$(grep -o "Length : [0-9A-F]* bytes Ko interrupted at 7FF[0-9A-F]*" slow.log | tail -c 9)
+if [ -z "$at" ]; then
+    echo "FAIL: no interrupted line"; cat slow.log; fail=1
+else
+    done=$((0x$at - 0x7FF00000))
+    cmp -s <(head -c "$done" mib.bin) <(head -c "$done" after.bin) ||
+        { echo "FAIL: the board lost what was written before Ctrl-C"; fail=1; }
+    cmp -s <(tail -c +"$((done + 1))" after.bin) <(head -c "$((1048576 - done))" /dev/zero | tr '\0' '\377') ||
+        { echo "FAIL: the board holds more than was written before Ctrl-C"; fail=1; }
+fi
+[ "$(od -A n -t x1 -j 64 -N 16 "$work/slow/iram.bin" | tr -d ' \n')" = "$(printf '0%.0s' $(seq 32))" ] ||
+    { echo "FAIL: Ctrl-C left the trap vectors in place"; fail=1; }
+
 [ -e Tapwright.ini ] && { echo "FAIL: the CLI wrote Tapwright.ini"; fail=1; }
 [ $fail -eq 0 ] && echo "cli flash: all checks passed"
 exit $fail
