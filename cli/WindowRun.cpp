@@ -176,6 +176,7 @@ int RunInWindow(const CliOptions& options,
     SetUiHost(&host);
     SetLogTarget(options.log.empty() ? "log.txt" : options.log, true);
     SetLogSession(options.command, spec);
+    g_link.SetReadCheck(options.readCheck);
     g_link.SetTraceFile("trace.txt");
 
     int rc = 1;
@@ -195,6 +196,7 @@ int RunInWindow(const CliOptions& options,
             g_working = 1;
             rc = work(main, op);
             ReportPortFailures(raw);
+            std::printf("Read check : %s\n", g_link.ReadCheck() ? "on" : "off (--no-read-check)");
             if (Interrupted()) {
                 // Close needs the link again to leave trap mode.
                 g_link.ClearStop();

@@ -43,6 +43,10 @@ int main(int argc, char** argv) {
                  "one round trip per JTAG clock on queued cables such as remote-bitbang");
 
     app.add_option("--log", options.log, "operation log to append to (default: log.txt)");
+    bool noReadCheck = false;
+    app.add_flag("--no-read-check", noReadCheck,
+                 "read once, without confirming each read by a second one (for a cable known "
+                 "clean)");
     int lockWait = port::LockWait();
     app.add_option("--lock-wait", lockWait,
                    "seconds to wait for a board folder or port another process uses "
@@ -70,6 +74,7 @@ int main(int argc, char** argv) {
     cable.pipeline = !noPipeline;
     port::SetCableOptions(cable);
     port::SetLockWait(lockWait);
+    options.readCheck = !noReadCheck;
 
     if (!lptBase.empty()) {
         std::string digits;

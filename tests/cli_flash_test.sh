@@ -54,7 +54,8 @@ expect "erase failure logged" log.txt "Erasing Flash -->    Base address 7FF0000
 expect "write logged" log.txt "Writing Flash -->    From : 7FF00000 Length : 00001388 bytes Ok"
 expect "verify logged" log.txt "Verifying Flash -->  From : 7FF00000 Length : 00001388 bytes Ko"
 expect "a cut read logs what it read" log.txt "Reading Flash -->    From : 7FF00000 Length : 0000"
-expect "session line" log.txt "Command : tapwright-cli --driver sim,erase-fails flash erase --yes Driver : sim,erase-fails"
+expect "session line" log.txt \
+    "Command : tapwright-cli --driver sim,erase-fails flash erase --yes Driver : sim,erase-fails"
 
 # Refused before anything is written or read: exit code, what is said, the arguments.
 head -c 2000000 /dev/zero >two-mib.bin

@@ -10,7 +10,11 @@ check "cpuid on the virtual board" 0 "$cli" --driver sim cpuid
 expect "IDCODE printed" out.txt "IDCODE : 0D4C9041"
 expect "processor named" out.txt "CPU    : STi-5508 Rev 0"
 
-check "cpuid, revision 3" 0 "$cli" --driver sim,idcode=0x3D4C9041 cpuid
+expect "reads checked by default" out.txt "Read check : on"
+
+check "cpuid, revision 3" 0 "$cli" --driver sim,idcode=0x3D4C9041 --no-read-check cpuid
+expect "the mode that ran" out.txt "Read check : off (--no-read-check)"
+expect "the mode in the log" log.txt "Driver : sim,idcode=0x3D4C9041 Read check : off"
 expect "revision from the top nibble" out.txt "STi-5508 Rev 3"
 
 check "cpuid with no target" 1 "$cli" --driver sim,no-target cpuid

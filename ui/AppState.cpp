@@ -90,8 +90,8 @@ bool OpenLog() {
     char when[64] = "?";
     if (const std::tm* local = std::localtime(&now))
         std::strftime(when, sizeof when, "Date : %Y-%m-%d Time : %H:%M:%S", local);
-    LogPrintf("Session -->          %s Command : %s Driver : %s\n", when, g_logCommand.c_str(),
-              g_logDriver.c_str());
+    LogPrintf("Session -->          %s Command : %s Driver : %s Read check : %s\n", when,
+              g_logCommand.c_str(), g_logDriver.c_str(), g_link.ReadCheck() ? "on" : "off");
     return true;
 }
 

@@ -29,7 +29,7 @@ const std::string& LogPath();
 // What the session line names: the command ("window" for the desktop program) and the driver.
 void SetLogSession(const std::string& command, const std::string& driver);
 // Closes any open log, then opens the target and writes the session line (date, time, command,
-// driver). False (g_log null) when it cannot be opened.
+// driver, read check). False (g_log null) when it cannot be opened.
 bool OpenLog();
 void CloseLog();
 // Why the log could not be opened or a line could not be written since; empty while it works.
