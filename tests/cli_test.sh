@@ -67,6 +67,14 @@ if [ -n "$sim" ]; then
     start_server "$sim"
     check "cpuid over remote_bitbang" 0 timeout 60 "$cli" --driver "remote-bitbang:127.0.0.1:$port" cpuid
     expect "IDCODE over remote_bitbang" out.txt "IDCODE : 0D4C9041"
+    # The stand-in handlers installed beside the program, on a port that may be a real board.
+    mkdir -p prefix/bin prefix/share/tapwright bare
+    cp "$cli" prefix/bin/ && cp -r "$src/TrapHandlers" prefix/share/tapwright/
+    cd bare
+    check "stand-ins on another port" 0 "$work/prefix/bin/$(basename "$cli")" \
+        --driver "remote-bitbang:127.0.0.1:$port" load
+    expect "said once" err.txt "run only on the virtual board: put the board's own in"
+    cd "$work"
     stop_server
 
     # A cable pulled mid-transfer: the link's error, then why the port failed.

@@ -12,7 +12,10 @@
 #endif
 
 #include "config/Settings.h"
+#include "link/LinkObserver.h"
 #include "link/TargetLink.h"
+#include "port/PortTalk.h"
+#include "ui/PageFiles.h"
 
 bool g_cpuIdentified = false;
 std::FILE* g_log = nullptr;
@@ -108,6 +111,23 @@ std::string LogResult(bool ok, std::optional<uint32_t> stopAt) {
     if (ok) return "Ok";
     if (!g_link.StopRequested()) return "Ko";
     return stopAt ? "Ko interrupted at " + Hex8(*stopAt) : "Ko interrupted";
+}
+
+void NoteStandInHandlers(ILinkObserver& observer, const std::string& path) {
+    static bool said = false;
+    const port::IPortDriver* driver = port::SelectedPortDriver();
+    const std::string& work = g_settings.m_workDir;
+    if (said || driver == nullptr || std::strcmp(driver->Name(), "sim") == 0 ||
+        path.compare(0, work.size(), work) == 0)
+        return;
+    said = true;
+    std::string own = work + g_settings.m_szTrapDir;
+#ifndef _WIN32
+    std::replace(own.begin(), own.end(), '\\', '/');
+#endif
+    observer.ShowStatus("Stand-in trap handlers from " +
+                        path.substr(0, path.size() - FileNameOf(path).size()) +
+                        " run only on the virtual board: put the board's own in " + own);
 }
 
 DutProfile* CurrentProfile() {

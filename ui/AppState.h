@@ -10,6 +10,7 @@
 #include "config/PrintfFormat.h"
 
 struct DutProfile;
+class ILinkObserver;
 
 // False when the main window starts; set by CPU ID, cleared by GO and Reboot. What runs on the
 // target is the link's to say (CTargetLink::Program).
@@ -37,6 +38,11 @@ const std::string& LogFailure();
 // The word an operation's log line ends with: "Ok", "Ko", or, when the operator stopped the
 // link, "Ko interrupted" and where, when the operation knows.
 std::string LogResult(bool ok, std::optional<uint32_t> stopAt = std::nullopt);
+
+// Says once, in the status field, when the trap handler at `path` is one of the stand-ins
+// installed with the programs (the working folder has no handler folder) while the port is not
+// the virtual board's: they run only there.
+void NoteStandInHandlers(ILinkObserver& observer, const std::string& path);
 
 // The profile at g_currentDut, or null when the table has no such profile.
 DutProfile* CurrentProfile();

@@ -164,6 +164,7 @@ void CEepromPage::OnLoadTrap() {
     bool loaded = false;
     if (g_link.BeginSession()) {
         std::vector<uint8_t> image;
+        NoteStandInHandlers(obs, general);
         if (BuildTrapImage({general, i2c}, image, imageError)) {
             loaded = g_link.LoadTrapHandler(image.data(), static_cast<uint32_t>(image.size()), 0,
                                             TargetProgram::Eeprom());

@@ -259,6 +259,7 @@ bool CFlashPage::LoadFlashHandler() {
     std::vector<uint8_t> image;
     std::string error;
     bool loaded = false;
+    NoteStandInHandlers(obs, generalPath);
     if (!BuildTrapImage({generalPath, flashPath}, image, error)) {
         obs.ShowStatus(error);
         obs.ShowAddress(kError);

@@ -81,7 +81,9 @@ void CMainDlg::OnLoadTrap() {
 void CMainDlg::LoadTrapHandlerFile() {
     std::vector<uint8_t> image;
     std::string error;
-    if (!BuildTrapImage({TrapHandlerPath(g_settings, g_settings.m_szTrapName)}, image, error)) {
+    const std::string path = TrapHandlerPath(g_settings, g_settings.m_szTrapName);
+    NoteStandInHandlers(*this, path);
+    if (!BuildTrapImage({path}, image, error)) {
         // Nothing is downloaded: say so rather than leave a status that reads like success.
         ShowStatus(error);
         ShowAddress("!!! Error !!!");
