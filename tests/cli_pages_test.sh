@@ -35,6 +35,16 @@ expect "a refused write is logged as nothing written" log.txt \
 check "three cycles on a large part" 0 "$cli" --driver "sim,eeprom=24c512" eeprom read c3.bin --cycles 3
 check "bad cycles" 2 "$cli" --driver "$board" eeprom read x.bin --cycles 4
 
+# Two processes on one board: the second waits its turn, and neither write is lost.
+head -c 16 /dev/urandom >first.bin
+head -c 16 /dev/urandom >second.bin
+"$cli" --driver "$board" eeprom write first.bin --start 0 --size 10 >/dev/null 2>&1 &
+first=$!
+check "the second waits its turn" 0 "$cli" --driver "$board" eeprom write second.bin --start 10 --size 10
+wait "$first" || { echo "FAIL: the first EEPROM write failed"; fail=1; }
+check "read both" 0 "$cli" --driver "$board" eeprom read both.bin --start 0 --size 20
+cmp -s <(cat first.bin second.bin) both.bin || { echo "FAIL: an EEPROM write was lost"; fail=1; }
+
 # MEMORY: write and read back, an SDRAM image refused and one loaded and started.
 head -c 5000 /dev/urandom >mem.bin
 check "mem write" 0 "$cli" --driver "$board" mem write mem.bin --start C0010000

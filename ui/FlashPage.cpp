@@ -320,7 +320,7 @@ void CFlashPage::OnErase() {
         const bool ok = RequireHandler() && g_link.EraseFlash(m_chip.m_nBase);
         obs.ShowAddress(ok ? kOk : kError);
         LogPrintf("Erasing Flash -->    Base address %08X %s\n", m_chip.m_nBase,
-                  LogResult(ok, m_chip.m_nBase).c_str());
+                  LogResult(ok).c_str());
     }
 }
 
@@ -371,6 +371,8 @@ void CFlashPage::OnWrite() {
 void CFlashPage::SayWhyNotProgrammed(uint32_t start, const std::vector<uint8_t>& data) {
     // Programming only clears bits: a unit whose flash bits are 0 where the file has 1 was
     // not erased.
+    // Where programming stopped, whatever stopped it: bits there that flash cannot set are a
+    // fact, and the reason.
     const uint32_t at = start + g_link.m_nLastCount;
     const uint32_t unit = static_cast<uint32_t>(m_nPageBusWidth) / 8;
     const uint32_t from = at - (at - start) % unit;
