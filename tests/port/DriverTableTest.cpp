@@ -64,14 +64,4 @@ TEST(DriverTable, OptionThenEnvironmentThenDefault) {
     EXPECT_EQ(port::ResolveDriverSpec(""), port::DefaultDriverName());
 }
 
-TEST(DriverTable, HelpListsEachBackendOnce) {
-    const std::string help = port::DriverHelp();
-    for (const char* usage : {"ppdev:", "direct:", "remote-bitbang:HOST:PORT:", "sim[:DIR]"}) {
-        const size_t first = help.find(usage);
-        EXPECT_NE(first, std::string::npos) << usage;
-        EXPECT_EQ(help.find(usage, first + 1), std::string::npos) << usage;
-    }
-    EXPECT_EQ(help.find("porttalk"), std::string::npos);
-}
-
 }  // namespace

@@ -75,14 +75,10 @@ TEST_F(MainWindow, StartUpWithoutAPortDriverSaysWhyAndCpuIdTriesAgain) {
     Create();
     EXPECT_EQ(MainState(), State(true, false, false, true, true, true));
     EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
-    const std::string why = port::SelectedPortDriver()->LastErrorText();
-    EXPECT_NE(why.find("tapwright-sim --listen"), std::string::npos) << why;
-    EXPECT_EQ(dlg.GetDlgItemText(1016), why);
-    ASSERT_FALSE(host.Prompts().empty());
-    EXPECT_EQ(host.Prompts().back().text, why);
+    EXPECT_NE(dlg.GetDlgItemText(1016).find("tapwright-sim --listen"), std::string::npos);
+    EXPECT_EQ(host.Prompts().at(0).text, dlg.GetDlgItemText(1016));
     EXPECT_TRUE(dlg.Press(1000));
     EXPECT_FALSE(g_cpuIdentified);
-    EXPECT_TRUE(dlg.Select(1054, 2));
     Board();  // the cable is there now
     EXPECT_TRUE(dlg.Press(1000));
     EXPECT_TRUE(g_cpuIdentified);

@@ -74,7 +74,7 @@ TEST_F(PageCases, OnlyThePersoProfileIsEditedOrStored) {
         EXPECT_FALSE(Eeprom().IsWindowEnabled(id)) << id;
 }
 
-TEST_F(PageCases, EepromCyclesChooseTheHandlerAndAnImpossibleSizeIsRefused) {
+TEST_F(PageCases, EepromCyclesChooseTheHandler) {
     Ready();
     ShowTab(1);
     ASSERT_TRUE(Eeprom().Press(E::kIdLoadTrap));
@@ -83,13 +83,6 @@ TEST_F(PageCases, EepromCyclesChooseTheHandlerAndAnImpossibleSizeIsRefused) {
     ASSERT_TRUE(Eeprom().Press(E::kIdLoadTrap));
     const std::vector<uint8_t> three = test::HandlerImage({"TrapHandler.bin", "I2C_3Cycles.bin"});
     EXPECT_EQ(test::Backdoor(*board, g_link.m_nTrapBase, three.size()), three);
-
-    ASSERT_TRUE(Eeprom().Type(E::kIdSize, "200001"));
-    const size_t prompts = host.Prompts().size();
-    ASSERT_TRUE(Eeprom().Press(E::kIdRead));
-    EXPECT_EQ(host.Prompts().size(), prompts);  // refused before any dialog
-    EXPECT_NE(Status().find("larger"), std::string::npos);
-    EXPECT_EQ(Result(), "!!! Error !!!");
 }
 
 TEST_F(PageCases, FileDialogsAskAsEachPageSays) {
