@@ -21,6 +21,9 @@ int main(int argc, char** argv) {
     CLI::App app{"Tapwright: service and production work on STi set-top-box boards over JTAG",
                  "tapwright-cli"};
     app.require_subcommand(1);
+    app.footer(
+        "Exit codes: 0 done; 1 the operation failed or was refused; 2 a wrong option; 3 done, "
+        "but the log could not be written; 130 interrupted by Ctrl-C.");
 
     CliOptions options;
     options.command = "tapwright-cli";
