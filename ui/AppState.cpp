@@ -55,13 +55,15 @@ void WriteLine(const std::string& line) {
 
 void LogPrintf(const char* format, ...) {
     if (g_log == nullptr) return;
-    va_list args;
+    va_list args, again;
     va_start(args, format);
-    char text[512];
-    const int n = std::vsnprintf(text, sizeof text, format, args);
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    if (n < 0) return;
-    std::string line(text, std::min(static_cast<size_t>(n), sizeof text - 1));
+    std::string line(n > 0 ? static_cast<size_t>(n) + 1 : 1, '\0');
+    if (n > 0) std::vsnprintf(line.data(), line.size(), format, again);
+    va_end(again);
+    line.resize(n > 0 ? static_cast<size_t>(n) : 0);
     if (line.empty() || line.back() != '\n') line += '\n';
     WriteLine(line);
 }
