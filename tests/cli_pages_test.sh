@@ -25,7 +25,8 @@ while IFS='|' read -r want says args; do
     expect "refused: $args" err.txt "$says"
 done <<'EOF'
 1|larger than the largest EEPROM|eeprom read big.bin --size 200001
-1|past the end of the EEPROM (00000100 bytes)|eeprom read x.bin --start 200 --size 10
+1|past the end of the EEPROM (00000100 bytes|eeprom read x.bin --start 200 --size 10
+1|past the end of the EEPROM|eeprom read x.bin --size 200
 1|past the end of the EEPROM|eeprom erase --yes --start F8 --size 10
 1|768 bytes would be left out|eeprom write 1k.bin
 1|24 bytes would be left out|mem write 1k.bin --start C0000000 --size 3E8

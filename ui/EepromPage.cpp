@@ -1,6 +1,5 @@
 #include "ui/EepromPage.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -62,8 +61,6 @@ void CEepromPage::FetchFields(uint32_t& start, uint32_t& size) {
     const uint32_t pio = ParseHexField(m_strPio);
     DutProfile* p = CurrentProfile();
     if (!IsPersoProfile(p)) return;
-    // The editable profile describes its EEPROM: a larger Size typed there makes it larger.
-    m_nEepromSize = std::max(m_nEepromSize, size);
     p->m_nE2pCycles = IsDlgButtonChecked(kIdCycles2) ? 0 : 1;
     CopyField(p->m_szE2pName, m_strDevice);
     CopyField(p->m_szE2pFile, m_strFile);
@@ -211,7 +208,11 @@ bool CEepromPage::RangeAccepted(uint32_t start, uint32_t size) {
     if (static_cast<uint64_t>(start) + size <= m_nEepromSize) return true;
     // Past its end the EEPROM's addresses wrap to its first bytes.
     return Refuse("Start " + Hex8(start) + " Size " + Hex8(size) +
-                      ": past the end of the EEPROM (" + Hex8(m_nEepromSize) + " bytes)",
+                      ": past the end of the EEPROM (" + Hex8(m_nEepromSize) +
+                      " bytes, the profile's E2P_Size" +
+                      (IsPersoProfile(CurrentProfile())
+                           ? "; a Size typed here counts once the DUT is chosen again)"
+                           : ")"),
                   kError);
 }
 

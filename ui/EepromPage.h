@@ -39,8 +39,9 @@ class CEepromPage : public Page {
     void DisableControls() override;
 
     std::string m_strDevice, m_strFile, m_strSize, m_strStart, m_strPio, m_strScc;
-    // The EEPROM's size in bytes: the profile's E2P_Size when it was applied (for the PERSO
-    // profile, raised by any larger Size typed since).
+    // The EEPROM's size in bytes: the profile's E2P_Size when it was applied. The PERSO
+    // profile's Size field goes into E2P_Size at once, but becomes the EEPROM's size only when
+    // the profile is applied again: a range typed for one operation does not resize the part.
     uint32_t m_nEepromSize = 0;
 
   protected:

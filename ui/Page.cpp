@@ -95,7 +95,7 @@ bool Page::Refuse(const std::string& why, const char* mark) {
 bool Page::AcceptFileLength(const std::string& path, uint64_t length, uint32_t size,
                             const std::string& title, const char* verb) {
     if (length <= size) return true;
-    char text[256];
+    char text[512];
     std::snprintf(text, sizeof text,
                   "%s holds %" PRIu64 " bytes; Size is %08X: the last %" PRIu64
                   " bytes would be left out. %s only the first %08X bytes?",
