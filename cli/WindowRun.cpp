@@ -95,13 +95,24 @@ void WindowOperator::NoLinkSession(const char* step) {
                  why.empty() ? "" : ": ", why.c_str());
 }
 
+// A failed READ's file would look like a good backup under the name asked for: it is kept
+// under a name that says what it is.
 void WindowOperator::IncompleteRead(const std::string& file) {
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) return;
+    const std::string kept = file + ".incomplete";
+    std::filesystem::rename(file, kept, ec);
+    if (ec) {
+        std::fprintf(stderr,
+                     "tapwright-cli: READ failed: %s is incomplete (zeros where the read failed) "
+                     "and could not be renamed (%s); do not program it back\n",
+                     file.c_str(), ec.message().c_str());
+        return;
+    }
     std::fprintf(stderr,
-                 "tapwright-cli: READ failed: %s is incomplete (zeros where the read failed); "
-                 "do not program it back\n",
-                 file.c_str());
+                 "tapwright-cli: READ failed: %s is incomplete (zeros where the read failed), "
+                 "kept as %s; do not program it back\n",
+                 file.c_str(), kept.c_str());
 }
 
 namespace {

@@ -39,6 +39,7 @@ check "cable pulled during READ" 1 "$cli" --driver sim,unplug-after=500000 flash
     --size 10000
 expect "the link's error" err.txt "Erreur Canal DCU désynchronisé, faire un reset de la carte"
 expect "the file is not a good copy" err.txt "pulled.bin is incomplete"
+[ -e pulled.bin ] || [ ! -e pulled.bin.incomplete ] && { echo "FAIL: the incomplete file kept its name"; fail=1; }
 check "cable pulled before READ" 1 "$cli" --driver sim,unplug-after=100 flash read never.bin
 grep -q "READ failed" err.txt && { echo "FAIL: no READ ran, yet called incomplete"; fail=1; }
 head -c 5000 /dev/urandom >other.bin
