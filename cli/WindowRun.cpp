@@ -195,7 +195,7 @@ int RunInWindow(const CliOptions& options,
     std::signal(SIGINT, OnInterrupt);
     host.SetModalDriver([&](CDialog& dialog) {
         auto& main = static_cast<CMainDlg&>(dialog);
-        if (port::OpenedPortDevice() == nullptr) {
+        if (!port::PortOpened()) {
             rc = PortFailure(raw, messages, main.GetDlgItemText(CMainDlg::kIdStatus));
         } else {
             if (options.lptBase != 0) {

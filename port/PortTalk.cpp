@@ -18,6 +18,7 @@ std::unique_ptr<port::ICable> g_cable TAPWRIGHT_BUILT_AT(kBuildPortState);
 port::ParallelCable g_noCable TAPWRIGHT_BUILT_AT(kBuildPortState) = port::ParallelCable(nullptr,
                                                                                         false);
 port::CableOptions g_cableOptions;
+bool g_opened = false;  // the last OpenPortDriver opened a device or the backend's cable
 std::FILE* g_out = nullptr;
 port::RequestFailures g_failures;
 uint64_t g_failureTotal = 0;
@@ -56,9 +57,9 @@ bool OpenBackend() {
     std::unique_ptr<port::ICable> cable = g_driver->OpenCable(g_cableOptions);
     if (!cable && g_device)
         cable = std::make_unique<port::ParallelCable>(g_device.get(), g_cableOptions.fastClock);
-    const bool opened = cable != nullptr;
+    g_opened = cable != nullptr;
     SetOpenedCable(std::move(cable));
-    return opened;
+    return g_opened;
 }
 
 // The check-install-open cycle gives up after this many rounds when the service still
@@ -94,6 +95,7 @@ uint32_t g_openedCableSerial = 0;
 }  // namespace detail
 
 void SelectPortDriver(std::unique_ptr<IPortDriver> driver) {
+    g_opened = false;
     SetOpenedCable(nullptr);
     g_device.reset();
     g_driver = std::move(driver);
@@ -103,6 +105,9 @@ IPortDriver* SelectedPortDriver() {
 }
 IPortDevice* OpenedPortDevice() {
     return g_device.get();
+}
+bool PortOpened() {
+    return g_opened;
 }
 void SetCableOptions(const CableOptions& options) {
     g_cableOptions = options;
@@ -135,6 +140,7 @@ void RequestFailed(const char* primitive, uint32_t error) {
 }  // namespace port
 
 uint8_t OpenPortDriver() {
+    g_opened = false;
     SetOpenedCable(nullptr);
     g_device.reset();
     if (!g_driver) {

@@ -25,6 +25,8 @@ void SelectPortDriver(std::unique_ptr<IPortDriver> driver);
 IPortDriver* SelectedPortDriver();
 // The opened device, or null. Tests and benchmarks look through it.
 IPortDevice* OpenedPortDevice();
+// Whether the last OpenPortDriver opened the port: a device, or a backend's own cable.
+bool PortOpened();
 // The options every cable OpenPortDriver opens from now on follows.
 void SetCableOptions(const CableOptions& options);
 const CableOptions& SelectedCableOptions();

@@ -16,7 +16,7 @@ void CMainDlg::ShowCpuFields() {
 
 void CMainDlg::OnCpuId() {
     if (g_cpuIdentified) return;
-    if (port::OpenedPortDevice() == nullptr) {
+    if (!port::PortOpened()) {
         // The port could not be opened before: try again, and give the profile's EMI words to
         // a target that now answers.
         if (!OpenPort()) return;
