@@ -272,18 +272,6 @@ TEST_F(TrapBoardTest, FlashParametersLandInTheirSlots) {
     for (uint32_t p = 0; p < 9; ++p) EXPECT_EQ(Slot(140 + 4 * p), cmd[expected[p]]) << p;
 }
 
-// However fast the cable polls, a chip slower than usual is waited for, not an error.
-TEST_F(TrapBoardTest, SlowChipsAreWaitedForAsLongAsTheirWorstCase) {
-    for (const char* knobs : {",slow=4", ",slow=10"}) {
-        ASSERT_NO_FATAL_FAILURE(ReadyToProgram(knobs));
-        const auto data = Pattern(5000, 5);
-        EXPECT_TRUE(link.ProgramFlash(kFlashBase, 5000, data.data()))
-            << knobs << " error " << link.m_nError << " count " << link.m_nLastCount;
-        EXPECT_EQ(Backdoor(kFlashBase, 5000), data) << knobs;
-        link.Close();
-    }
-}
-
 TEST_F(TrapBoardTest, BadTrapBufferSizeTouchesNeitherWireNorFlash) {
     ASSERT_TRUE(Open());
     ASSERT_TRUE(LoadFlash(16));
