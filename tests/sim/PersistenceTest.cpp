@@ -3,9 +3,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "sim/Board.h"
+#include "sim/StandInHandlers.h"
 
 namespace fs = std::filesystem;
 
@@ -98,3 +100,24 @@ TEST(Backdoor, CrossesRegionsAndLeavesCountersAlone) {
 }
 
 }  // namespace
+
+// The handler files shipped in TrapHandlers/ are exactly what the board's generator writes.
+TEST(StandIns, CommittedFilesAreTheGeneratedOnes) {
+    const char* root = std::getenv("TAPWRIGHT_SOURCE_DIR");
+    ASSERT_NE(root, nullptr);
+    for (const auto& h : sim::StandInHandlers()) {
+        std::ifstream f(fs::path(root) / "TrapHandlers" / h.file, std::ios::binary);
+        ASSERT_TRUE(f) << h.file;
+        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(f), {}};
+        EXPECT_EQ(bytes, sim::BuildTrapPart(h.part, h.description)) << h.file;
+        const auto parsed = sim::ParseTrapPart(bytes.data(), bytes.size());
+        ASSERT_TRUE(parsed) << h.file;
+        EXPECT_EQ(parsed->kind, h.part.kind);
+    }
+    const fs::path notADir = fs::temp_directory_path() / "tapwright-standins-not-a-dir";
+    std::ofstream(notADir.string()) << "x";
+    std::string error;
+    EXPECT_FALSE(sim::WriteStandInHandlers(notADir.string(), error));
+    EXPECT_FALSE(error.empty());
+    fs::remove(notADir);
+}
