@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <stdexcept>
 
 #include "sim/FlashBus.h"
@@ -10,79 +9,12 @@ namespace {
 
 constexpr uint32_t kBase = 0x7FF00000;
 
-// The host's preparation of a value for the bus: bit i moves to bit map[i] (16 lines).
-uint32_t Map(const DataWiring& map, uint32_t v) {
-    uint32_t out = 0;
-    for (unsigned i = 0; i < 16; ++i) out |= ((v >> i) & 1u) << map[i];
-    return out;
-}
-DataWiring Wiring16(std::function<unsigned(unsigned)> line) {
-    DataWiring m = IdentityWiring();
-    for (unsigned i = 0; i < 16; ++i) m[i] = static_cast<uint8_t>(line(i));
-    return m;
-}
-
 FlashBusOptions Bank(unsigned width, DataWiring wiring = IdentityWiring()) {
     FlashBusOptions o;
     o.width = width;
     o.wiring = wiring;
     o.chip.wordMode = width != 8;
     return o;
-}
-
-// The host's identification sequence, command words prepared by `prepare`; {maker, device}.
-std::pair<uint32_t, uint32_t> Identify(FlashBus& bus, std::function<uint32_t(uint32_t)> prepare) {
-    const unsigned w = bus.width();
-    const uint32_t lanes = w == 8 ? 0xFF : w == 16 ? 0xFFFF : 0xFFFFFFFF;
-    const uint32_t a1 = w == 8 ? 0x555 : w == 16 ? 0xAAA : 0x1554;
-    auto put = [&](uint32_t addr, uint32_t byte) {
-        bus.BusWrite(addr, prepare(byte * 0x01010101u & lanes), w, 0);
-    };
-    put(kBase, 0xF0);
-    put(kBase, 0xFF);
-    put(kBase | a1, 0xAA);
-    put(kBase | a1 * 2, 0x55);
-    put(kBase | a1, 0x90);
-    const auto ids = std::make_pair(bus.BusRead(kBase, w, 0), bus.BusRead(kBase + w / 8, w, 0));
-    put(kBase, 0xF0);
-    put(kBase, 0xFF);
-    return ids;
-}
-uint32_t Plain(uint32_t v) {
-    return v;
-}
-
-TEST(FlashBusIdentify, IdentityWiringOnEachWidth) {
-    FlashBus bus8(Bank(8)), bus16(Bank(16)), bus32(Bank(32));
-    EXPECT_EQ(Identify(bus8, Plain), std::make_pair(0x20u, 0xD7u));
-    EXPECT_EQ(Identify(bus16, Plain), std::make_pair(0x0020u, 0x00D7u));
-    EXPECT_EQ(Identify(bus32, Plain), std::make_pair(0x00200020u, 0x00D700D7u));
-    EXPECT_EQ(bus8.size(), 0x100000u);
-    EXPECT_EQ(bus32.size(), 0x200000u);
-    EXPECT_EQ(bus32.BusRead(kBase, 32, 0), 0xFFFFFFFFu);  // back to the array
-}
-
-TEST(FlashBusIdentify, ReversedWiringIsItsOwnInverse) {
-    const DataWiring map = Wiring16([](unsigned i) { return 15 - i; });
-    FlashBus bus(Bank(16, map));
-    const auto [maker, device] = Identify(bus, [&](uint32_t v) { return Map(map, v); });
-    EXPECT_EQ(maker, 0x0400u);  // 0x0020 on reversed lines
-    EXPECT_EQ(Map(map, maker), 0x0020u);
-    EXPECT_EQ(Map(map, device), 0x00D7u);
-}
-
-TEST(FlashBusIdentify, RotatedWiringNeedsTheInverseForCommands) {
-    const DataWiring map = Wiring16([](unsigned i) { return (i + 1) % 16; });
-    const DataWiring inverse = Wiring16([](unsigned i) { return (i + 15) % 16; });
-    FlashBus good(Bank(16, map)), bad(Bank(16, map));
-    // Answers come back through the wiring's inverse, so the forward map rebuilds them.
-    const auto ids = Identify(good, [&](uint32_t v) { return Map(inverse, v); });
-    EXPECT_EQ(Map(map, ids.first), 0x0020u);
-    EXPECT_EQ(Map(map, ids.second), 0x00D7u);
-    EXPECT_EQ(Map(map, Identify(bad, [&](uint32_t v) { return Map(map, v); }).first), 0xFFFFu);
-
-    bad.chip(0).mutable_data()[0] = 0x01;  // chip bit 0 is on bus line 15
-    EXPECT_EQ(bad.Peek(kBase, 16), 0xFF80u);
 }
 
 TEST(FlashBusAccess, ByteAndWideAccessesOnASixteenBitBus) {
