@@ -11,93 +11,14 @@
 
 namespace {
 
-const char* const kFirstRunFile =
-    "[SETTINGS]\n"
-    "LPT_NUM= 0\n"
-    "DUT_NUM= 0\n"
-    "FLASH_NUM= 0\n"
-    "TAB_NUM= 0\n"
-    "[MEMORY]\n"
-    "Start= 0x7FF00000\n"
-    "Size= 0x00001000\n"
-    "File= Memory.bin\n"
-    "[DUT0]\n"
-    "Name= PERSO\n"
-    "FLASH_Nb= 1\n"
-    "FLASH0_Name= Flash0\n"
-    "FLASH0_Base= 0x7FF00000\n"
-    "FLASH0_Org= 16\n"
-    "FLASH0_Start= 0x7FF00000\n"
-    "FLASH0_Size= 0x00100000\n"
-    "FLASH0_File= Flash0.rom\n"
-    "E2P_Name= AT24C02\n"
-    "E2P_Base= 0x00000000\n"
-    "E2P_Type= CYCLES_2\n"
-    "E2P_Size= 0x00000100\n"
-    "E2P_File= Eeprom.bin\n"
-    "TRAP_Iptr= 0x80000A00\n"
-    "TRAP_Wptr= 0x80000F00\n"
-    "TRAP_Data= 0x80000200\n"
-    "TRAP_Size= 0x00000800\n"
-    "EMI_Bank0_0= 0x00000000\n"
-    "EMI_Bank0_1= 0x00000000\n"
-    "EMI_Bank0_2= 0x00000000\n"
-    "EMI_Bank0_3= 0x00000000\n"
-    "EMI_Bank1_0= 0x00002F91\n"
-    "EMI_Bank1_1= 0x0000D0E0\n"
-    "EMI_Bank1_2= 0x000050E0\n"
-    "EMI_Bank1_3= 0x00000001\n"
-    "EMI_Bank2_0= 0x000007F1\n"
-    "EMI_Bank2_1= 0x00004E50\n"
-    "EMI_Bank2_2= 0x00000000\n"
-    "EMI_Bank2_3= 0x00000000\n"
-    "EMI_Bank3_0= 0x000006D1\n"
-    "EMI_Bank3_1= 0x00004000\n"
-    "EMI_Bank3_2= 0x00004005\n"
-    "EMI_Bank3_3= 0x00000000\n"
-    "[FILES]\n"
-    "TRAP_DIR= \\TrapHandlers\\\n"
-    "TRAP_NAME= TrapHandler.bin\n"
-    "[DUT]\n"
-    "NB= 1\n"
-    "[PROC_ST]\n"
-    "NB= 1\n"
-    "NUM0= 0x0D4C9041 STi-5508\n"
-    "[FLASH_MAN]\n"
-    "NB= 1\n"
-    "NUM0= 0x0020 STM\n"
-    "[FLASH_DEV]\n"
-    "NB= 1\n"
-    "NUM0= 0x00D7 29W800T WORD_MODE 0x00100000 AMD TOP\n";
-
-class SettingsTest : public TempDirTest {
-  protected:
-    void SetUp() override {
-        TempDirTest::SetUp();
-        g_currentDut = 0;
-    }
-
-    // Loads with stderr captured into m_warnings.
-    std::unique_ptr<CSettings> Load() {
-        ::testing::internal::CaptureStderr();
-        auto s = std::make_unique<CSettings>(m_dir);
-        m_warnings = ::testing::internal::GetCapturedStderr();
-        return s;
-    }
-    std::unique_ptr<CSettings> LoadText(const std::string& text) {
-        Write(text);
-        return Load();
-    }
-
-    std::string m_warnings;
-};
+using SettingsTest = SettingsFileTest;
 
 TEST_F(SettingsTest, FirstRunCreatesTheFileWithEveryDefault) {
     auto s = Load();
     EXPECT_TRUE(s->m_bFileMissing);
     EXPECT_EQ(m_warnings, "");
     ASSERT_TRUE(s->Save());
-    EXPECT_EQ(Read(), kFirstRunFile);
+    EXPECT_EQ(Read(), Corpus("first_run.ini"));
 
     // The never-written keys are not there, yet read back as their defaults.
     auto again = Load();
@@ -111,7 +32,7 @@ TEST_F(SettingsTest, FirstRunCreatesTheFileWithEveryDefault) {
 
     // A second run rewrites nothing: same text.
     ASSERT_TRUE(again->Save());
-    EXPECT_EQ(Read(), kFirstRunFile);
+    EXPECT_EQ(Read(), Corpus("first_run.ini"));
 }
 
 TEST_F(SettingsTest, SelectionsOutOfRangeFallBackToZero) {
@@ -263,7 +184,7 @@ TEST_F(SettingsTest, HandEditsOutsideThePersoProfileSurvive) {
 }
 
 TEST_F(SettingsTest, CommentsAndCrlfSurviveByteForByte) {
-    std::string original = std::string(kFirstRunFile);
+    const std::string original = Corpus("first_run.ini");
     // The same file as a hand-kept Windows file: CRLF, comments, blank lines, odd lines.
     std::string crlf;
     for (char c : original) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);

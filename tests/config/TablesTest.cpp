@@ -8,17 +8,7 @@
 
 namespace {
 
-class TablesTest : public TempDirTest {
-  protected:
-    std::unique_ptr<CSettings> LoadText(const std::string& text) {
-        Write(text);
-        ::testing::internal::CaptureStderr();
-        auto s = std::make_unique<CSettings>(m_dir);
-        m_warnings = ::testing::internal::GetCapturedStderr();
-        return s;
-    }
-    std::string m_warnings;
-};
+using TablesTest = SettingsFileTest;
 
 TEST_F(TablesTest, ProcessorLookupWithTheDefaultTable) {
     auto s = LoadText("");
