@@ -83,30 +83,6 @@ class GuiMainWindow : public test::WindowFixture<qtui::QtUiHost> {
     QString cwd;
 };
 
-TEST_F(GuiMainWindow, StartsOnTheVirtualBoardAndIdentifiesAndLoads) {
-    Start();
-    EXPECT_EQ(Main()->windowTitle(), "Tapwright for STi Processors");
-    EXPECT_FALSE(Main()->windowIcon().isNull());
-    EXPECT_EQ(Text(dlg, CMainDlg::kIdStatus), "Load Service Port Talk and Init JTAG");
-    EXPECT_EQ(Text(dlg, CMainDlg::kIdResult), "Ok");
-    EXPECT_FALSE(Control(dlg, CMainDlg::kIdLoad)->isEnabled());
-    EXPECT_FALSE(Control(dlg, CMainDlg::kIdProgress)->isEnabled());
-    EXPECT_EQ(Control<QComboBox>(dlg, CMainDlg::kIdDut)->count(),
-              static_cast<int>(g_settings.m_duts.size()));
-    EXPECT_EQ(Control<QComboBox>(dlg, CMainDlg::kIdLpt)->currentText(), "0x378");
-
-    Click(dlg, CMainDlg::kIdCpuId);
-    EXPECT_FALSE(Text(dlg, CMainDlg::kIdCpu).isEmpty());
-    EXPECT_EQ(Text(dlg, CMainDlg::kIdIdCode).size(), 8);
-    EXPECT_TRUE(Control(dlg, CMainDlg::kIdLoad)->isEnabled());
-    EXPECT_FALSE(Control(dlg, CMainDlg::kIdCpuId)->isEnabled());
-
-    Click(dlg, CMainDlg::kIdLoad);
-    EXPECT_EQ(Text(dlg, CMainDlg::kIdResult), "Ok");
-    EXPECT_EQ(Text(dlg, CMainDlg::kIdIptr).toStdString(), Hex8(g_settings.m_duts[0].m_nTrapIptr));
-    EXPECT_TRUE(Control(dlg.m_tab.m_flashPage, 1044)->isEnabled());  // FLASH LOAD TRAP
-}
-
 TEST_F(GuiMainWindow, TabsPlaceThePagesAndRememberTheChoice) {
     g_settings.m_nTabNum = 2;
     Start();
