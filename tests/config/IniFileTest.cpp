@@ -48,6 +48,8 @@ TEST(IniFileRead, SectionsKeysAndValues) {
     EXPECT_EQ(ini.GetString("MEMORY", "junk line", "none", 32), "none");
     EXPECT_EQ(ini.GetString("NOWHERE", "orphan", "none", 32), "none");
     EXPECT_FALSE(ini.HasKey("MEMORY", "; Start"));
+    ini.Parse("[Other]\nK=1\n");  // a second text replaces the first
+    EXPECT_EQ(ini.GetInt("MEMORY", "start", 5), 5u);
 }
 
 TEST(IniFileRead, CrlfAndCutToBuffer) {

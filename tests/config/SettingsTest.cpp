@@ -40,7 +40,7 @@ TEST_F(SettingsTest, SelectionsOutOfRangeFallBackToZero) {
     EXPECT_EQ(s->m_nDutNum, 0u);
     EXPECT_EQ(s->m_nLptNum, 0u);
     EXPECT_EQ(s->m_nFlashNum, 0xFFFFFFFFu);
-    EXPECT_NE(m_warnings.find("DUT_NUM"), std::string::npos);
+    EXPECT_NE(m_warnings.find("3 is not a profile (0 to 2); using 0"), std::string::npos);
     EXPECT_NE(m_warnings.find("LPT_NUM"), std::string::npos);
 
     s = LoadText("[DUT]\nNB=3\n[SETTINGS]\nDUT_NUM=-1\nLPT_NUM=2\n");
@@ -79,6 +79,7 @@ TEST_F(SettingsTest, SavesTheProfileOfTheCurrentDut) {
     EXPECT_EQ(text.find("0x50000000"), std::string::npos);
 
     // An index beyond the profiles saves no profile and does not crash.
+    ASSERT_TRUE(s->Save(2));
     ASSERT_TRUE(s->Save(7));
 }
 
@@ -124,8 +125,9 @@ TEST_F(SettingsTest, DataLineMap) {
     EXPECT_NE(m_warnings.find("FLASH0_Data"), std::string::npos);
 
     // A bit number that a 32-bit word cannot hold, or no number at all.
-    s = LoadText("[DUT0]\nFLASH0_Org=4\nFLASH0_Data=40 x -1 0\n");
+    s = LoadText("[DUT0]\nFLASH0_Org=5\nFLASH0_Data=31 40 x -1 0\n");
     map = s->m_duts[0].m_banks[0].m_dataMap;
+    EXPECT_EQ(map[4], 31);
     EXPECT_EQ(map[3], 3);
     EXPECT_EQ(map[2], 2);
     EXPECT_EQ(map[1], 1);
