@@ -104,6 +104,10 @@ TEST_F(TablesTest, LongNamesAndKeywordsAreCut) {
     EXPECT_EQ(s->m_devices[0].m_nSize, 0x10u);
     EXPECT_EQ(s->m_devices[0].m_nTopBoot, 0u);
     EXPECT_NE(m_warnings.find("cut"), std::string::npos);
+
+    s = LoadText("[FLASH_MAN]\nNUM0=0x1 " + std::string(31, 'N') + "\n");  // fits exactly
+    EXPECT_EQ(std::string(s->m_makers[0].m_szName), std::string(31, 'N'));
+    EXPECT_EQ(m_warnings.find("cut"), std::string::npos);
 }
 
 TEST_F(TablesTest, TablesAreWrittenOnlyOnTheFirstRun) {

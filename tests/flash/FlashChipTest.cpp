@@ -7,6 +7,8 @@
 
 #include "config/Settings.h"
 #include "flash/FlashChip.h"
+#include "flash/TrapImage.h"
+#include "support/TestProcess.h"
 
 namespace {
 
@@ -115,6 +117,24 @@ TEST(FlashChipTest, UnknownOrInconnuDeviceKeepsEarlierGeometry) {
     EXPECT_FALSE(DecodeIdentification(chip, id.lines, s, text));
     EXPECT_EQ(chip.m_device, "inconnu");
     s.m_devices = saved;
+}
+
+// A handler part that cannot be read whole never goes to the board with the others.
+TEST(TrapImageTest, UnreadableOrEmptyPartsRefuseTheImage) {
+    const std::filesystem::path dir = test::ScratchDir();
+    std::FILE* f = std::fopen((dir / "part.bin").string().c_str(), "wb");
+    std::fputs("abcde", f);
+    std::fclose(f);
+    std::fclose(std::fopen((dir / "empty.bin").string().c_str(), "wb"));
+    const std::string part = (dir / "part.bin").string();
+    std::vector<uint8_t> image;
+    std::string error;
+    ASSERT_TRUE(BuildTrapImage({part}, image, error)) << error;
+    EXPECT_EQ(image, (std::vector<uint8_t>{'a', 'b', 'c', 'd', 'e', ' ', ' ', ' '}));
+    EXPECT_FALSE(BuildTrapImage({part, dir.string()}, image, error));  // a folder reads nothing
+    EXPECT_EQ(error, "Cannot read the trap handler " + dir.string());
+    EXPECT_FALSE(BuildTrapImage({(dir / "empty.bin").string()}, image, error));
+    EXPECT_EQ(error, "Empty trap handler " + (dir / "empty.bin").string());
 }
 
 }  // namespace

@@ -118,4 +118,14 @@ TEST_F(WaitReadyTest, TimeOutAfterExactlyThePollCountLeavesTheWord) {
     EXPECT_TRUE(observer.calls.empty());  // pending, not shown
 }
 
+// A word the target never sent is not a word read.
+TEST_F(WaitReadyTest, FailedPeekIsNoValue) {
+    ASSERT_TRUE(OpenBoard(",bad-header"));
+    ASSERT_TRUE(link.BeginSession());
+    uint32_t value = 0x5A5A5A5A;
+    EXPECT_FALSE(link.PeekWord(kWord, value));
+    EXPECT_EQ(value, 0x5A5A5A5Au);
+    link.EndSession();
+}
+
 }  // namespace
