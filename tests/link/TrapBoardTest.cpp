@@ -272,6 +272,16 @@ TEST_F(TrapBoardTest, FlashParametersLandInTheirSlots) {
     for (uint32_t p = 0; p < 9; ++p) EXPECT_EQ(Slot(140 + 4 * p), cmd[expected[p]]) << p;
 }
 
+// A fault that comes while the handler runs is met by its next command.
+TEST_F(TrapBoardTest, EraseFailingMidSessionIsAFailedErase) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(LoadFlash(16));
+    board().WriteWord(kFlashBase, 0);
+    board().mutable_options().eraseFails = true;
+    EXPECT_FALSE(link.EraseFlash(kFlashBase));
+    EXPECT_EQ(board().ReadWord(kFlashBase), 0u);
+}
+
 TEST_F(TrapBoardTest, BadTrapBufferSizeTouchesNeitherWireNorFlash) {
     ASSERT_TRUE(Open());
     ASSERT_TRUE(LoadFlash(16));
