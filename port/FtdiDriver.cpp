@@ -538,6 +538,21 @@ FtdiDriver::FtdiDriver(const char* name, const FtdiSpec& spec, std::unique_ptr<I
 
 FtdiDriver::~FtdiDriver() = default;
 
+std::vector<FoundFtdi> FindFtdiAdapters(IUsbBus& bus) {
+    std::vector<FoundFtdi> found;
+    std::vector<UsbDeviceId> devices;
+    if (bus.List(devices) < 0) return found;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        const Chip* chip = devices[i].vid == 0x0403 ? FindChip(devices[i].bcdDevice) : nullptr;
+        if (chip == nullptr) continue;
+        FoundFtdi f{devices[i].vid, devices[i].pid, {}, chip->name};
+        std::unique_ptr<IUsbDevice> handle;
+        if (bus.Open(i, handle) != kUsbOk || handle->SerialNumber(f.serial) < 0) f.serial.clear();
+        found.push_back(std::move(f));
+    }
+    return found;
+}
+
 std::unique_ptr<ICable> FtdiDriver::OpenCable(const CableOptions&) {
     if (!bus_) return nullptr;  // the error says why since construction
     std::string& error = *error_;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "port/PortDevice.h"
 #include "port/UsbBus.h"
@@ -31,6 +32,15 @@ struct FtdiSpec {
 
 // `args` is what follows "ftdi" ("", ":0403:6014,serial=X", ",khz=1000", ...).
 bool ParseFtdiSpec(const std::string& args, FtdiSpec& out, std::string& error);
+
+// An FTDI chip with an MPSSE on the bus; `serial` is "" where it cannot be read.
+struct FoundFtdi {
+    uint16_t vid = 0;
+    uint16_t pid = 0;
+    std::string serial;
+    const char* chip = "";
+};
+std::vector<FoundFtdi> FindFtdiAdapters(IUsbBus& bus);
 
 class FtdiDriver final : public IPortDriver {
   public:

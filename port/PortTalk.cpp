@@ -94,11 +94,12 @@ ICable* g_openedCable = &g_noCable;
 uint32_t g_openedCableSerial = 0;
 }  // namespace detail
 
-void SelectPortDriver(std::unique_ptr<IPortDriver> driver) {
+std::unique_ptr<IPortDriver> SelectPortDriver(std::unique_ptr<IPortDriver> driver) {
     g_opened = false;
     SetOpenedCable(nullptr);
     g_device.reset();
-    g_driver = std::move(driver);
+    std::swap(g_driver, driver);
+    return driver;
 }
 IPortDriver* SelectedPortDriver() {
     return g_driver.get();

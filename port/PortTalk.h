@@ -20,8 +20,8 @@ int CheckPortDriverFile();
 namespace port {
 
 // Chooses the driver that OpenPortDriver opens (the platform's real driver by default).
-// Closes any device opened before.
-void SelectPortDriver(std::unique_ptr<IPortDriver> driver);
+// Closes any device opened before and gives back the driver it replaces.
+std::unique_ptr<IPortDriver> SelectPortDriver(std::unique_ptr<IPortDriver> driver);
 IPortDriver* SelectedPortDriver();
 // The opened device, or null. Tests and benchmarks look through it.
 IPortDevice* OpenedPortDevice();
