@@ -277,6 +277,7 @@ void CSettings::Load(const std::string& workingDir) {
              Fmt("%d is not 0, 1 or 2; using 0", static_cast<int>(m_nLptNum)));
         m_nLptNum = 0;
     }
+    m_port = readString("SETTINGS", "PORT", "", kPathBuf);
     m_nDutNum = ini.GetInt("SETTINGS", "DUT_NUM", 0);
     if (m_nDutNum >= m_nDutCount) {
         Warn("[SETTINGS] DUT_NUM", Fmt("%d is not a profile (0 to %u); using 0",
@@ -444,6 +445,9 @@ bool CSettings::Save(uint32_t currentDut) {
     auto str = [](const char* s) { return std::string(" ") + s; };
 
     ini.WriteString("SETTINGS", "LPT_NUM", dec(m_nLptNum));
+    // An older file gets the key only once an adapter is chosen.
+    if (!m_port.empty() || !ini.GetString("SETTINGS", "PORT", "", kPathBuf).empty())
+        ini.WriteString("SETTINGS", "PORT", " " + m_port);
     ini.WriteString("SETTINGS", "DUT_NUM", dec(m_nDutNum));
     ini.WriteString("SETTINGS", "FLASH_NUM", dec(m_nFlashNum));
     ini.WriteString("SETTINGS", "TAB_NUM", dec(m_nTabNum));

@@ -96,6 +96,9 @@ class CSettings {
     uint32_t m_nDutNum = 0;
     uint32_t m_nFlashNum = 0;
     uint32_t m_nTabNum = 0;
+    // The adapter chosen in the port list, as its driver string; "" (and in older files): the
+    // parallel port LPT_NUM.
+    std::string m_port;
     // MEMORY
     uint32_t m_nMemStart = 0;
     uint32_t m_nMemSize = 0;

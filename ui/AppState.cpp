@@ -26,6 +26,7 @@ std::string g_logPath;  // none until the front end names one
 bool g_logAppend = false;
 std::string g_logCommand = "window", g_logDriver;
 std::string g_logFailure;
+std::string g_startDriver;
 
 void LogFailed(const std::string& why) {
     if (!g_logFailure.empty()) return;  // said once
@@ -80,6 +81,14 @@ const std::string& LogPath() {
 void SetLogSession(const std::string& command, const std::string& driver) {
     g_logCommand = command;
     g_logDriver = driver;
+}
+
+void SetStartDriverSpec(const std::string& spec) {
+    g_startDriver = spec;
+}
+
+const std::string& StartDriverSpec() {
+    return g_startDriver;
 }
 
 bool OpenLog() {

@@ -29,6 +29,10 @@ void SetLogTarget(const std::string& path, bool append);
 const std::string& LogPath();
 // What the session line names: the command ("window" for the desktop program) and the driver.
 void SetLogSession(const std::string& command, const std::string& driver);
+// The driver string the desktop program started the window on, which then offers the machine's
+// adapters too; "" (the command line, tests) keeps the window on the driver selected.
+void SetStartDriverSpec(const std::string& spec);
+const std::string& StartDriverSpec();
 // Closes any open log, then opens the target and writes the session line (date, time, command,
 // driver, read check). False (g_log null) when it cannot be opened.
 bool OpenLog();

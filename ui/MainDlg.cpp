@@ -2,13 +2,15 @@
 
 #include "config/Settings.h"
 #include "link/TargetLink.h"
+#include "port/DriverTable.h"
 #include "port/PortTalk.h"
 #include "ui/AboutDlg.h"
 #include "ui/AppState.h"
 
 namespace {
 const char* const kTabLabels[kPageCount] = {"FLASH", "EEPROM", "MEMORY", "MISC."};
-}
+const char* const kLptLabels[CMainDlg::kParallelPorts] = {"0x378", "0x278", "0x3BC"};
+}  // namespace
 
 CMainDlg::CMainDlg() : CDialog(kIddMain) {
     m_hIcon = kIdiMainIcon;
@@ -49,14 +51,14 @@ bool CMainDlg::OnInitDialog() {
     ResetContent(kIdDut);
     for (const DutProfile& p : g_settings.m_duts) AddString(kIdDut, p.m_szName);
 
-    if (g_settings.m_nLptNum < 3) SetCurSel(kIdLpt, static_cast<int>(g_settings.m_nLptNum));
-    const int lpt = GetCurSel(kIdLpt);
-    m_nPort = lpt == 1 ? 0x278 : lpt == 2 ? 0x3BC : 0x378;
-    g_link.m_nPort = m_nPort;
+    m_nFrontOffer = m_nDriverOffer = kParallel;  // the driver selected now is the front end's
+    m_front.reset();
+    FillPortList();
+    ChooseSavedPort();
 
     // Without a port, CPU ID stays offered: it opens the port again once the cable, the
     // module or the driver is there.
-    OpenPort();
+    OpenPort(false);
 
     g_currentDut = g_settings.m_nDutNum;
     SetCurSel(kIdDut, static_cast<int>(g_currentDut));
@@ -72,7 +74,11 @@ bool CMainDlg::OnInitDialog() {
     return true;
 }
 
-bool CMainDlg::OpenPort() {
+bool CMainDlg::OpenPort(bool lookAgain) {
+    if (lookAgain && m_nDriverOffer == kAbsent) {
+        FillPortList();
+        ChooseSavedPort();
+    }
     ShowStatus("Load Service Port Talk and Init JTAG");
     if (g_link.Open(Observer()) == 0) {
         ShowAddress("Ok");
@@ -134,9 +140,84 @@ void CMainDlg::OnCancel() {
 void CMainDlg::OnLptCloseUp() {
     UpdateData(true);
     const int index = GetCurSel(kIdLpt);
-    g_settings.m_nLptNum = static_cast<uint32_t>(index);
-    m_nPort = index == 1 ? 0x278 : index == 2 ? 0x3BC : 0x378;
-    g_link.m_nPort = m_nPort;
+    if (index < 0 && m_nDriverOffer == kAbsent) return;  // the missing adapter stays chosen
+    if (index < kParallelPorts) {
+        g_settings.m_nLptNum = static_cast<uint32_t>(index);
+        g_settings.m_port.clear();
+    } else {
+        g_settings.m_port = m_ports[static_cast<size_t>(index - kParallelPorts)].key;
+    }
+    UsePortEntry(index);
+}
+
+void CMainDlg::FillPortList() {
+    port::IPortDriver* front =
+        m_nDriverOffer == m_nFrontOffer ? port::SelectedPortDriver() : m_front.get();
+    const std::string name = front != nullptr ? front->Name() : port::DefaultDriverName();
+    // The command line runs the window on the driver it names, and nothing else.
+    const std::string& spec = StartDriverSpec();
+    m_ports.clear();
+    if (!spec.empty()) m_ports = port::FindMachinePorts(front, spec, g_settings.m_port);
+    int frontOffer = kParallel;
+    if (!spec.empty() && !port::IsParallelBackend(name)) {
+        m_ports.push_back({spec, "", spec});
+        frontOffer = static_cast<int>(m_ports.size()) - 1;
+    }
+    if (m_nDriverOffer == m_nFrontOffer) m_nDriverOffer = frontOffer;
+    m_nFrontOffer = frontOffer;
+    ResetContent(kIdLpt);
+    for (const char* label : kLptLabels) AddString(kIdLpt, label);
+    for (const port::PortOffer& offer : m_ports) AddString(kIdLpt, offer.label);
+}
+
+void CMainDlg::ChooseSavedPort() {
+    int entry = m_nFrontOffer >= 0         ? kParallelPorts + m_nFrontOffer
+                : g_settings.m_nLptNum < 3 ? static_cast<int>(g_settings.m_nLptNum)
+                                           : 0;
+    if (!g_settings.m_port.empty() && !StartDriverSpec().empty()) {
+        entry = -1;
+        for (size_t i = 0; i < m_ports.size(); ++i)
+            if (m_ports[i].key == g_settings.m_port) entry = kParallelPorts + static_cast<int>(i);
+        if (entry < 0) {
+            SetCurSel(kIdLpt, -1);
+            if (m_nDriverOffer != kAbsent)
+                SwapDriver(port::AbsentPortDriver(
+                               "The port " + g_settings.m_port +
+                               " chosen last is not on this machine: plug it in and press "
+                               "CPU ID, or choose another port in the list"),
+                           kAbsent);
+            return;
+        }
+    }
+    SetCurSel(kIdLpt, entry);
+    UsePortEntry(entry);
+}
+
+void CMainDlg::UsePortEntry(int entry) {
+    const int offer = entry >= kParallelPorts ? entry - kParallelPorts : kParallel;
+    if (offer == kParallel) {
+        m_nPort = entry == 1 ? 0x278 : entry == 2 ? 0x3BC : 0x378;
+        g_link.m_nPort = m_nPort;
+    }
+    if (offer == m_nDriverOffer) return;  // the same driver: the next operation uses it
+    std::unique_ptr<port::IPortDriver> next;
+    if (offer == m_nFrontOffer) {
+        next = std::move(m_front);
+    } else {
+        std::string error;
+        const std::string spec = offer == kParallel ? port::DefaultDriverName()
+                                                    : m_ports[static_cast<size_t>(offer)].spec;
+        next = port::CreatePortDriver(spec, error);
+        if (next == nullptr) next = port::AbsentPortDriver(error);
+    }
+    SwapDriver(std::move(next), offer);
+}
+
+void CMainDlg::SwapDriver(std::unique_ptr<port::IPortDriver> next, int offer) {
+    g_link.Close();  // the board on the cable left behind is left as an exit leaves it
+    std::unique_ptr<port::IPortDriver> old = port::SelectPortDriver(std::move(next));
+    if (m_nDriverOffer == m_nFrontOffer) m_front = std::move(old);
+    m_nDriverOffer = offer;
 }
 
 void CMainDlg::OnDutCloseUp() {

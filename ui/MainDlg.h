@@ -4,7 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "port/PortOffers.h"
 
 #include "ui/Dialog.h"
 #include "ui/MainWindow.h"
@@ -72,6 +76,10 @@ class CMainDlg : public CDialog, public IMainWindow {
     std::string m_strCpu, m_strIdCode, m_strStatus, m_strResult, m_strTrapStatus, m_strWptr,
         m_strCtrl, m_strIptr;
     int m_hIcon = 0;
+    // The port list: the three parallel ports, then m_ports (the machine's adapters, and the
+    // front end's backend when it is not a parallel one).
+    static constexpr int kParallelPorts = 3;
+    std::vector<port::PortOffer> m_ports;
 
   protected:
     void DoDataExchange(CDataExchange& dx) override;
@@ -82,11 +90,24 @@ class CMainDlg : public CDialog, public IMainWindow {
 
   private:
     // Opens the link on the chosen port driver; when it cannot, says why in the status field
-    // and a message box.
-    bool OpenPort();
+    // and a message box. An adapter that was not there is looked for again first.
+    bool OpenPort(bool lookAgain = true);
+    // The port list filled with what the machine has now.
+    void FillPortList();
+    // The adapter chosen last, else the command line's backend, else the parallel port
+    // LPT_NUM. A chosen adapter that is gone is said, never replaced by another port.
+    void ChooseSavedPort();
+    // The driver of list entry `entry` in place (the link closed on the one before).
+    void UsePortEntry(int entry);
+    void SwapDriver(std::unique_ptr<port::IPortDriver> next, int offer);
     // The link's message lines, pushed to the window, then pending input delivered.
     void Refresh();
     void LoadTrapHandlerFile();
     // Every page enables what the program now running on the target allows.
     void OfferWhatRuns();
+
+    enum : int { kParallel = -1, kAbsent = -2 };
+    int m_nFrontOffer = kParallel;   // the entry of m_ports the front end's driver stands for
+    int m_nDriverOffer = kParallel;  // the entry whose driver is selected now
+    std::unique_ptr<port::IPortDriver> m_front;  // the front end's driver while another is used
 };

@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
     // The operation log and the link's trace go into the working folder.
     SetLogTarget("log.txt", false);
     SetLogSession("window", spec);
+    SetStartDriverSpec(spec);
     g_link.SetTraceFile("trace.txt");
 
     winui::WinUiHost host;

@@ -51,6 +51,7 @@ class WindowFixture : public ::testing::Test {
             dlg.DestroyWindow();
         }
         port::SelectPortDriver(nullptr);
+        SetStartDriverSpec("");
         SetLinkSleepFunction(nullptr);
         SetUiHost(nullptr);
         port::SetPortMessageStream(stdout);

@@ -186,19 +186,57 @@ TEST_F(MainWindow, ProgressDivisorAndSixteenBitPosition) {
     EXPECT_EQ(bar.rangeMax, 0xFFFF);
 }
 
-TEST_F(MainWindow, LptChoiceSetsTheLinksPort) {
-    NoDriver();
-    Create();
+// The port list offers the emulated machine's adapters after the parallel ports; the choice is
+// kept in the settings and opens on the next CPU ID; one that is gone is said, never replaced.
+TEST_F(MainWindow, PortListOffersTheMachineAndKeepsTheChoice) {
+    auto start = [&](const std::string& machine) {
+        if (dlg.IsWindow()) dlg.OnCancel(), dlg.DestroyWindow();
+        std::string error;
+        auto driver = port::CreatePortDriver(machine, error);
+        ASSERT_NE(driver, nullptr) << error;
+        port::SelectPortDriver(std::move(driver));
+        SetStartDriverSpec(machine);
+        Create();
+    };
+    auto list = [&] {
+        std::vector<std::string> items;
+        for (int i = 0; i < dlg.GetCount(1025); ++i) items.push_back(dlg.GetLBText(1025, i));
+        return items;
+    };
+    const std::string a1 = "FT2232H 0403:6010 A1 A", b2 = "FT2232H 0403:6010 B2 A";
+    std::string machine = "ftdi-sim@serial=A1@serial=B2,absent@sim";
+    start(machine);
+    EXPECT_EQ(list(), (std::vector<std::string>{"0x378", "0x278", "0x3BC", a1, machine}));
+    EXPECT_EQ(dlg.GetCurSel(1025), 4);
+
+    machine = "ftdi-sim@serial=A1@serial=B2@sim";
+    start(machine);
+    EXPECT_EQ(list(), (std::vector<std::string>{"0x378", "0x278", "0x3BC", a1, b2, machine}));
     const int ports[] = {0x378, 0x278, 0x3BC};
     for (int i : {1, 2, 0}) {
         ASSERT_TRUE(dlg.Select(1025, i));
         EXPECT_EQ(g_link.m_nPort, ports[i]);
         EXPECT_EQ(g_settings.m_nLptNum, static_cast<uint32_t>(i));
     }
-    dlg.SetCurSel(1025, 2);
-    dlg.SetCurSel(1025, -1);  // no selection
-    dlg.OnLptCloseUp();
-    EXPECT_EQ(g_link.m_nPort, 0x378);
+    ASSERT_TRUE(dlg.Select(1025, 3));
+    EXPECT_EQ(g_settings.m_port, "ftdi:0403:6010,serial=A1");
+    CpuIdAndLoad(false);  // through A1, the adapter wired to the board
+
+    ASSERT_TRUE(g_settings.Save());
+    g_settings.Load(tmp.string());
+    start(machine);
+    EXPECT_EQ(dlg.GetCurSel(1025), 3);
+
+    start("ftdi-sim@serial=B2@sim");  // A1 unplugged: B2, wired to the board, must not stand in
+    EXPECT_EQ(dlg.GetCurSel(1025), -1);
+    for (int press = 0; press < 2; ++press) {
+        EXPECT_NE(Status().find("ftdi:0403:6010,serial=A1"), std::string::npos) << Status();
+        EXPECT_NE(Status().find("plug it in and press CPU ID"), std::string::npos);
+        EXPECT_EQ(Result(), "!!! Error !!!");
+        ASSERT_TRUE(dlg.Press(1000));
+        EXPECT_FALSE(g_cpuIdentified);
+    }
+    EXPECT_EQ(g_settings.m_port, "ftdi:0403:6010,serial=A1");
 }
 
 TEST_F(MainWindow, FlashNumIsResetWhenTheProfileHasFewerBanks) {

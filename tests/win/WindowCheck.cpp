@@ -278,13 +278,16 @@ int main(int argc, char** argv) {
     Check(Send(g_main, WM_GETICON, ICON_BIG) != 0, "icon 128 is the window's icon");
     Check(!Enabled(g_main, 1022) && !Enabled(g_main, 1011) && Enabled(g_main, 1000),
           "CPU ID enabled; LOAD and the progress bar disabled");
-    Check(Text(g_main, 1025) == "0x378" && Send(GetDlgItem(g_main, 1033), CB_GETCOUNT) > 0,
-          "port 0x378 chosen, the DUT list filled from the profiles");
-    // The port list opened, a choice, closed: the choice is taken when the list closes.
+    Check(Text(g_main, 1025) == "sim" && Send(GetDlgItem(g_main, 1033), CB_GETCOUNT) > 0,
+          "the --driver backend chosen after the parallel ports, the DUT list filled");
+    // The port list opened, a choice, closed: the choice is taken when the list closes. 0x3BC,
+    // then the virtual board again for what follows.
     HWND lpt = GetDlgItem(g_main, 1025);
-    Send(lpt, CB_SHOWDROPDOWN, TRUE);
-    Send(lpt, CB_SETCURSEL, 2);
-    Send(lpt, CB_SHOWDROPDOWN, FALSE);
+    for (int entry : {2, 3}) {
+        Send(lpt, CB_SHOWDROPDOWN, TRUE);
+        Send(lpt, CB_SETCURSEL, entry);
+        Send(lpt, CB_SHOWDROPDOWN, FALSE);
+    }
     g_tab = GetDlgItem(g_main, 1054);
     FindPages();
     bool allPages = true;
