@@ -33,6 +33,20 @@
 // A reply is only ever read after its whole request, so the parser sits between messages
 // while the host receives; a failed reply is drained (acknowledged to its end) before the
 // next message, so no byte of it is ever taken for an acknowledge.
+//
+// Pipelining (a queued cable, where each TDO read would cost a round trip). The per-clock
+// path below stays the logic; only how far ahead its clocks go on the wire changes:
+//  - Receiving runs ahead exactly: where the path's next clocks have a TDI it sends whatever
+//    TDO says (a byte's data bits and stop once its start is seen, the idle clocks before the
+//    next start can be seen, a drain's idle clocks before its count can end), they go in one
+//    flush. The wire is the per-clock path's, clock for clock.
+//  - Sending a byte that the target cannot answer with data (every poke byte, every peek
+//    request byte but the last) goes in one flush with its whole acknowledge window. An
+//    acknowledge seen early leaves idle clocks (TDI 0) after it that the per-clock path would
+//    not have sent: between host bytes they only make the host look slower, and the parser
+//    hears none of them as a byte. No acknowledge in the window: the wait goes on clock by
+//    clock as before, with the same outcome. The last byte of a peek request is sent per
+//    clock, since the reply may start at once and must be acknowledged on its bit 4.
 #include <algorithm>
 #include <cstring>
 
@@ -51,7 +65,10 @@ constexpr int kWaitDataBudgets = 8;
 constexpr int kMaxDrainBytes = 1024;
 constexpr int kDrainClocks = 32;
 
-constexpr int kAckWindow = 16;      // clocks after a stop bit the acknowledge may take
+constexpr int kAckWindow = 16;  // clocks after a stop bit the acknowledge may take
+// Idle clocks certain after a reply byte's stop when another byte follows: two to see its
+// start, then its data bits 0-3 (the host acknowledges on bit 4).
+constexpr uint32_t kReplyGap = 6;
 constexpr int kAckSlack = 48;       // further clocks a late acknowledge is looked for
 constexpr int kMaxSilentBytes = 3;  // bytes in a row without a change of TDO: target gone
 
@@ -130,9 +147,12 @@ void CTargetLink::OutOfStep(uint32_t address) {
 bool CTargetLink::Drain(int clocks) {
     int zeros = 0;
     for (int i = 0; i < clocks; ++i) {
+        if (Ahead() == 0 && Pipelined())
+            RunAhead(static_cast<uint32_t>(std::min(8 - zeros, clocks - i)), 0);
         zeros = ClockTap(0, 0) != 0 ? 0 : zeros + 1;
         if (zeros == 8) {
             // TDI 1 then the receive's 0: an acknowledge releasing any byte still owed.
+            if (Pipelined()) RunAhead(2, 0x2);
             ClockTap(0, 0);
             ClockTap(0, 1);
             const int32_t error = m_nError;
@@ -161,6 +181,9 @@ bool CTargetLink::WaitData(int clocks) {
     int total = 0;
     const int cap = clocks * kWaitDataBudgets;
     for (int i = 0; i < clocks && total < cap; ++i, ++total) {
+        // Up to five idle clocks: once a start is seen, its data bits 0-3 are idle too.
+        if (Ahead() == 0 && Pipelined())
+            RunAhead(static_cast<uint32_t>(std::min({5, clocks - i, cap - total})), 0);
         ClockTap(0, 0);
         if (m_nTdoHistory == kHistoryStart) return true;
         if (m_nTdoHistory == kHistoryAck) i = 0;
@@ -180,7 +203,17 @@ bool CTargetLink::WaitAck(int clocks) {
 // A stop bit that reads 1 means the byte was not framed as sent: it fails, and the caller
 // reads the chunk again after a drain.
 bool CTargetLink::ReceiveByte(uint8_t& out) {
+    return ReceiveByte(out, 0);
+}
+
+bool CTargetLink::ReceiveByte(uint8_t& out, uint32_t after) {
     if (!WaitData(16)) return false;
+    if (Pipelined()) {
+        // The data bits WaitData has not run ahead (acknowledge on bit 4), the stop, and the
+        // idle clocks the caller is certain of.
+        const uint32_t have = Ahead();
+        RunAhead(9 + after - have, (1u << 4) >> have);
+    }
     uint8_t value = 0;
     for (int i = 0; i < 8; ++i) {
         if (ClockTap(0, i == 4 ? 1 : 0) != 0) value = static_cast<uint8_t>(value | (1u << i));
@@ -225,9 +258,15 @@ CTargetLink::Sent CTargetLink::SendMessage(bool peek, uint32_t address, uint32_t
     };
     bool late = false;
     int silent = 0;
+    const bool pipelined = Pipelined();
     for (uint32_t i = 0; i < total; ++i) {
         const uint64_t alive = m_nAlive;
-        const Ack ack = SendByte(i < 5 ? request[i] : data[i - 5]);
+        const uint8_t value = i < 5 ? request[i] : data[i - 5];
+        // The byte and its acknowledge window in one flush, unless a reply may follow it.
+        const bool ahead = pipelined && !(peek && i + 1 == total);
+        if (ahead) RunAhead(11 + kAckWindow, 0x3u | static_cast<uint32_t>(value) << 2);
+        const Ack ack = SendByte(value);
+        if (ahead) TakeAhead();
         stops[i % kRing] = m_nLastStop;
         late = late || ack == Ack::kLate;
         silent = m_nAlive != alive ? 0 : silent + 1;
@@ -250,7 +289,7 @@ bool CTargetLink::PeekChunk(uint32_t address, uint32_t n, uint8_t* out, uint32_t
     if (sent == Sent::kLost) return false;
     bool ok = true;
     uint8_t header = 0;
-    if (!ReceiveByte(header)) {
+    if (!ReceiveByte(header, kReplyGap)) {
         ok = false;
     } else if ((header & 3) != 2) {
         m_nError = kErrNoPeekReply;
@@ -260,7 +299,7 @@ bool CTargetLink::PeekChunk(uint32_t address, uint32_t n, uint8_t* out, uint32_t
         ok = false;
     }
     for (uint32_t i = 0; ok && i < n; ++i) {
-        ok = ReceiveByte(out[i]);
+        ok = ReceiveByte(out[i], i + 1 < n ? kReplyGap : 0);
         if (ok) ++moved;
     }
     if (!ok) Drain(kDrainClocks);

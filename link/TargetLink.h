@@ -271,11 +271,27 @@ class CTargetLink {
     void SetUpCable(port::ICable& cable);
     void EnterLinkRegister();
 
+    // Running ahead (a queued cable, pipelining on): clocks whose TDI the per-clock path is
+    // certain to send, whatever TDO says, go out in one flush; ClockTap then takes their TDO
+    // from here in order instead of clocking, so the path's logic and its history stay as
+    // they are. count <= kMaxAhead - what is still ahead; TMS is 0.
+    bool Pipelined() {
+        Cable();
+        return m_bPipeline;
+    }
+    void RunAhead(uint32_t count, uint32_t tdi);
+    uint32_t Ahead() const { return m_nAhead; }
+    // Takes whatever is still ahead (idle clocks already on the wire) into the history.
+    void TakeAhead();
+    static constexpr uint32_t kMaxAhead = 64;
+
     // The message layer (LinkProtocol.cpp says why it keeps the target's parser in step).
     enum class Ack : uint8_t { kInTime, kLate, kNone };
     enum class Sent : uint8_t { kWhole, kLate, kLost };
     Ack SendByte(uint8_t value);
     bool WaitAck(int clocks);
+    // `after`: clocks with TDI 0 certain to follow the stop bit (the next byte of a reply).
+    bool ReceiveByte(uint8_t& out, uint32_t after);
     // A whole peek request (data null) or poke message; `confirmed` counts the poke data
     // bytes the target is known to have taken (all n once the message is whole).
     Sent SendMessage(bool peek, uint32_t address, uint32_t n, const uint8_t* data,
@@ -319,6 +335,11 @@ class CTargetLink {
     uint32_t m_nCableSerial = 0;
     int32_t m_nCablePort = -1;
     uint32_t m_nCableTrst = 2;
+    bool m_bPipeline = false;
+    // Clocks run ahead: TDI and TDO of each in bits 0.. (the next one in bit 0), how many.
+    uint64_t m_aheadTdi = 0;
+    uint64_t m_aheadTdo = 0;
+    uint32_t m_nAhead = 0;
     bool m_bReadCheck = true;
     bool m_bOutOfStep = false;
     // Clocks since construction; the last clock at which the target was seen on the line

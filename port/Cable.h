@@ -65,6 +65,9 @@ class ICable {
         return Flush() ? static_cast<int>(tdo & 1) : 1;
     }
     virtual void Park() = 0;
+    // True when every clock is on the wire as it is queued and reading TDO costs no round trip
+    // (a port device): the link then keeps to its per-clock sequence exactly.
+    virtual bool ClocksAtOnce() const { return false; }
 };
 
 // Bit i of a clock vector (see ICable).

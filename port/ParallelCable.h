@@ -35,6 +35,7 @@ class ParallelCable final : public ICable {
         return fast_ ? FastClock(tms, tdi, true) : ExactClock(tms, tdi);
     }
     void Park() override;
+    bool ClocksAtOnce() const override { return true; }
 
   private:
     uint8_t Data(bool tms, bool tdi) const {

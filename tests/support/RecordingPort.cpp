@@ -1,5 +1,7 @@
 #include "support/RecordingPort.h"
 
+#include "port/ParallelCable.h"
+
 namespace test {
 
 namespace {
@@ -43,7 +45,66 @@ class RecordingPortDevice final : public port::IPortDevice {
     std::unique_ptr<port::IPortDevice> inner_;
 };
 
+// Keeps clocks until Flush and only then runs them (through the parallel-port cycle) and
+// stores their TDO: a link that read TDO before flushing would read stale bits.
+class QueuedCable final : public port::ICable {
+  public:
+    QueuedCable(port::IPortDevice* device, uint64_t& flushes)
+        : inner_(device, false), flushes_(flushes) {}
+    void SetPortBase(uint16_t base) override {
+        Run();
+        inner_.SetPortBase(base);
+    }
+    void SetTrst(bool released) override {
+        Run();
+        inner_.SetTrst(released);
+    }
+    void QueueClocks(uint32_t count, const uint32_t* tms, const uint32_t* tdi, const uint32_t* want,
+                     uint32_t* tdo) override {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (size_ == kCapacity) Run();
+            const bool wanted = tdo != nullptr && (want == nullptr || port::ClockBit(want, i));
+            queue_[size_++] = {port::ClockBit(tms, i), port::ClockBit(tdi, i),
+                               wanted ? tdo : nullptr, i};
+        }
+    }
+    bool Flush() override {
+        ++flushes_;
+        Run();
+        return inner_.Flush();
+    }
+    void Park() override {
+        Run();
+        inner_.Park();
+    }
+
+  private:
+    struct Queued {
+        bool tms, tdi;
+        uint32_t* tdo;
+        uint32_t bit;
+    };
+    void Run() {
+        for (size_t i = 0; i < size_; ++i) {
+            const Queued& q = queue_[i];
+            const int level = inner_.Clock(q.tms, q.tdi);
+            if (q.tdo != nullptr) port::SetClockBit(q.tdo, q.bit, level != 0);
+        }
+        size_ = 0;
+    }
+    static constexpr size_t kCapacity = 4096;
+    port::ParallelCable inner_;
+    uint64_t& flushes_;
+    Queued queue_[kCapacity];
+    size_t size_ = 0;
+};
+
 }  // namespace
+
+std::unique_ptr<port::ICable> RecordingPortDriver::OpenCable(const port::CableOptions&) {
+    if (!queued || device_ == nullptr) return nullptr;
+    return std::make_unique<QueuedCable>(device_, flushes);
+}
 
 RecordingPortDriver::RecordingPortDriver(std::unique_ptr<port::IPortDriver> inner)
     : inner_(std::move(inner)) {}
@@ -57,7 +118,9 @@ std::unique_ptr<port::IPortDevice> RecordingPortDriver::OpenDevice() {
         innerDevice = inner_->OpenDevice();
         if (!innerDevice) return nullptr;
     }
-    return std::make_unique<RecordingPortDevice>(*this, std::move(innerDevice));
+    auto device = std::make_unique<RecordingPortDevice>(*this, std::move(innerDevice));
+    device_ = device.get();
+    return device;
 }
 
 std::vector<WireClock> RecordingPortDriver::Clocks() const {

@@ -35,6 +35,11 @@ class RecordingPortDriver final : public port::IPortDriver {
     const char* Name() const override { return "recording"; }
     std::unique_ptr<port::IPortDevice> OpenDevice() override;
     port::IServiceControl* Services() override { return nullptr; }
+    // With `queued`, a cable that runs its clocks only when flushed, as a USB or network
+    // cable does; null otherwise (the client's parallel-port cable).
+    std::unique_ptr<port::ICable> OpenCable(const port::CableOptions& options) override;
+    bool queued = false;
+    uint64_t flushes = 0;
 
     port::IPortDriver* inner() { return inner_.get(); }
 
@@ -66,6 +71,7 @@ class RecordingPortDriver final : public port::IPortDriver {
 
   private:
     std::unique_ptr<port::IPortDriver> inner_;
+    port::IPortDevice* device_ = nullptr;
 };
 
 }  // namespace test

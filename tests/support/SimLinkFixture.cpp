@@ -17,7 +17,7 @@ void SimLinkFixture::TearDown() {
     SetLinkSleepFunction(nullptr);
 }
 
-bool SimLinkFixture::OpenBoard(const std::string& knobs) {
+bool SimLinkFixture::OpenBoard(const std::string& knobs, CTargetLink* other) {
     CloseBoard();
     sim::Options options;
     std::string error;
@@ -29,17 +29,19 @@ bool SimLinkFixture::OpenBoard(const std::string& knobs) {
     sim_ = sim.get();
     auto recorder = std::make_unique<RecordingPortDriver>(std::move(sim));
     recorder->recording = false;
+    recorder->queued = queued;
     recorder_ = recorder.get();
     port::SelectPortDriver(std::move(recorder));
-    link.m_nPort = 0x378;
-    const uint32_t result = link.Open(&observer);
+    opened_ = other != nullptr ? other : &link;
+    opened_->m_nPort = 0x378;
+    const uint32_t result = opened_->Open(&observer);
     EXPECT_EQ(result, 0u);
     return result == 0;
 }
 
 void SimLinkFixture::CloseBoard() {
     if (recorder_ == nullptr) return;
-    link.Close();
+    opened_->Close();
     port::SelectPortDriver(nullptr);
     recorder_ = nullptr;
     sim_ = nullptr;

@@ -22,7 +22,8 @@ class SimLinkFixture : public ::testing::Test {
 
     // Selects a fresh board with the given knobs (",no-ack,seed=3" ...) and opens the link.
     // Returns false (and fails the test) when the knobs do not parse.
-    bool OpenBoard(const std::string& knobs = "");
+    // `other` opens that link instead of `link` (a fresh link for each run of a comparison).
+    bool OpenBoard(const std::string& knobs = "", CTargetLink* other = nullptr);
     // Closes the link and drops the board.
     void CloseBoard();
 
@@ -34,9 +35,12 @@ class SimLinkFixture : public ::testing::Test {
 
     CTargetLink link;
     ObserverRecorder observer;
+    // OpenBoard puts the board behind a cable that runs clocks only when flushed.
+    bool queued = false;
 
   private:
     RecordingPortDriver* recorder_ = nullptr;
+    CTargetLink* opened_ = nullptr;
     port::SimPortDriver* sim_ = nullptr;
 };
 
