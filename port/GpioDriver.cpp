@@ -33,6 +33,9 @@ class GpioCable final : public ICable {
         return chip_->RequestInput(tdo);
     }
 
+    // Each clock is on the lines as it is queued, like a parallel port.
+    bool ClocksAtOnce() const override { return true; }
+
     void SetTrst(bool released) override {
         if (trstLine_ < 0 || values_[trstLine_] == (released ? 1 : 0)) return;
         EndClock();
