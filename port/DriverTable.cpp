@@ -34,7 +34,7 @@ struct Backend {
     Factory create;
 };
 
-bool g_inUse = false;  // the last CreateSim found its board folder held
+bool g_inUse = false;  // the last virtual board created found its folder held
 
 bool NoArguments(const std::string& name, const std::string& args, std::string& error) {
     if (args.empty()) return true;
@@ -52,14 +52,9 @@ std::unique_ptr<IPortDriver> CreateSim(const std::string&, const std::string& ar
     }
     // Two processes on one board folder would each save their own copy at exit: one waits.
     ResourceLock lock;
-    if (!options.dir.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(options.dir, ec);
-        if (!lock.Acquire((std::filesystem::path(options.dir) / "board.lock").string(),
-                          "the board folder " + options.dir, error)) {
-            g_inUse = true;
-            return nullptr;
-        }
+    if (!LockBoardFolder(options.dir, lock, error)) {
+        g_inUse = true;
+        return nullptr;
     }
     return std::make_unique<SimPortDriver>(options, std::move(lock));
 }
@@ -106,7 +101,7 @@ std::unique_ptr<IPortDriver> CreateFtdi(const std::string&, const std::string& a
 }
 std::unique_ptr<IPortDriver> CreateFtdiSim(const std::string&, const std::string& args,
                                            std::string& error) {
-    return CreateFtdiSimDriver(args, error);
+    return CreateFtdiSimDriver(args, error, &g_inUse);
 }
 std::unique_ptr<IPortDriver> CreateGpiod(const std::string&, const std::string& args,
                                          std::string& error) {
@@ -118,7 +113,7 @@ std::unique_ptr<IPortDriver> CreateGpiod(const std::string&, const std::string& 
 }
 std::unique_ptr<IPortDriver> CreateGpiodSim(const std::string&, const std::string& args,
                                             std::string& error) {
-    return CreateGpiodSimDriver(args, error);
+    return CreateGpiodSimDriver(args, error, &g_inUse);
 }
 
 #ifdef _WIN32

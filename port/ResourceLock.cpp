@@ -168,4 +168,12 @@ bool ResourceLock::Acquire(const std::string& path, const std::string& what, std
     return false;
 }
 
+bool LockBoardFolder(const std::string& dir, ResourceLock& lock, std::string& error) {
+    if (dir.empty()) return true;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    return lock.Acquire((std::filesystem::path(dir) / "board.lock").string(),
+                        "the board folder " + dir, error);
+}
+
 }  // namespace port

@@ -40,4 +40,9 @@ class ResourceLock {
     int handle_ = -1;
 };
 
+// A virtual board's folder (created when missing), locked for as long as `lock` lives: two
+// processes on one folder would each save their own copy at exit. A board without a folder
+// needs no lock.
+bool LockBoardFolder(const std::string& dir, ResourceLock& lock, std::string& error);
+
 }  // namespace port

@@ -62,8 +62,10 @@ class SimGpioLines final : public IGpioChip {
 
 }  // namespace
 
-SimGpioSystem::SimGpioSystem(const sim::GpioOptions& chip, const sim::Options& board)
-    : board_(std::make_unique<sim::Board>(board)),
+SimGpioSystem::SimGpioSystem(const sim::GpioOptions& chip, const sim::Options& board,
+                             ResourceLock folderLock)
+    : folderLock_(std::move(folderLock)),
+      board_(std::make_unique<sim::Board>(board)),
       chip_(std::make_unique<sim::GpioChip>(chip, board_.get())) {}
 
 SimGpioSystem::~SimGpioSystem() {
@@ -81,7 +83,8 @@ std::vector<std::string> SimGpioSystem::Chips() {
     return {chip_->name()};
 }
 
-std::unique_ptr<IPortDriver> CreateGpiodSimDriver(const std::string& args, std::string& error) {
+std::unique_ptr<IPortDriver> CreateGpiodSimDriver(const std::string& args, std::string& error,
+                                                  bool* held) {
     const size_t at = args.find('@');
     std::string host = args.substr(0, at);
     if (host.empty()) host = ":gpiochip0,tck=11,tms=25,tdi=10,tdo=9,trst=7,srst=24";
@@ -105,8 +108,13 @@ std::unique_ptr<IPortDriver> CreateGpiodSimDriver(const std::string& args, std::
             return nullptr;
         }
     }
-    return std::make_unique<GpioDriver>("gpiod-sim", spec,
-                                        std::make_unique<SimGpioSystem>(chip, board));
+    ResourceLock lock;
+    if (!LockBoardFolder(board.dir, lock, error)) {
+        if (held != nullptr) *held = true;
+        return nullptr;
+    }
+    return std::make_unique<GpioDriver>(
+        "gpiod-sim", spec, std::make_unique<SimGpioSystem>(chip, board, std::move(lock)));
 }
 
 }  // namespace port

@@ -29,8 +29,10 @@ class SimUsbDevice final : public IUsbDevice {
 
 }  // namespace
 
-SimUsbBus::SimUsbBus(const std::vector<sim::FtdiOptions>& adapters, const sim::Options* board)
-    : board_(board != nullptr ? std::make_unique<sim::Board>(*board) : nullptr) {
+SimUsbBus::SimUsbBus(const std::vector<sim::FtdiOptions>& adapters, const sim::Options* board,
+                     ResourceLock folderLock)
+    : folderLock_(std::move(folderLock)),
+      board_(board != nullptr ? std::make_unique<sim::Board>(*board) : nullptr) {
     for (size_t i = 0; i < adapters.size(); ++i)
         adapters_.push_back(
             std::make_unique<sim::FtdiDevice>(adapters[i], i == 0 ? board_.get() : nullptr));
@@ -60,7 +62,8 @@ int SimUsbBus::Open(size_t index, std::unique_ptr<IUsbDevice>& out) {
     return kUsbOk;
 }
 
-std::unique_ptr<IPortDriver> CreateFtdiSimDriver(const std::string& args, std::string& error) {
+std::unique_ptr<IPortDriver> CreateFtdiSimDriver(const std::string& args, std::string& error,
+                                                 bool* held) {
     const size_t at = args.find('@');
     FtdiSpec spec;
     if (!ParseFtdiSpec(args.substr(0, at), spec, error)) {
@@ -90,8 +93,13 @@ std::unique_ptr<IPortDriver> CreateFtdiSimDriver(const std::string& args, std::s
         adapters.push_back(adapter);
     }
     if (adapters.empty()) adapters.emplace_back();
-    return std::make_unique<FtdiDriver>("ftdi-sim", spec,
-                                        std::make_unique<SimUsbBus>(adapters, &board));
+    ResourceLock lock;
+    if (!LockBoardFolder(board.dir, lock, error)) {
+        if (held != nullptr) *held = true;
+        return nullptr;
+    }
+    return std::make_unique<FtdiDriver>(
+        "ftdi-sim", spec, std::make_unique<SimUsbBus>(adapters, &board, std::move(lock)));
 }
 
 }  // namespace port

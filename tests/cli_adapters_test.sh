@@ -60,5 +60,17 @@ expect "why the port failed" err.txt "was unplugged (or lost power)"
 expect "the file is not a good copy" err.txt "pulled.bin is incomplete"
 check "the next run opens" 0 "$cli" --driver "ftdi-sim@sim:$work/pulled" cpuid
 
+# A board folder is one process's at a time, whichever cable reaches the board.
+mkdir -p "$work/held"
+flock "$work/held/board.lock" sleep 5 &
+holder=$!
+sleep 0.5
+for cable in "ftdi-sim@sim:$work/held" "gpiod-sim@sim:$work/held"; do
+    check "$cable: board folder held" 1 "$cli" --driver "$cable" --lock-wait 0 cpuid
+    expect "$cable: says so" err.txt "the board folder $work/held is in use by"
+done
+kill $holder 2>/dev/null
+wait $holder 2>/dev/null
+
 [ $fail -eq 0 ] && echo "cli adapters: all checks passed"
 exit $fail
