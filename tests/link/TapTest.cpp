@@ -1,4 +1,4 @@
-// The JTAG adapter and TAP sequences, bit by bit on the wire.
+// Opening and closing the link: what the board cannot see (sleeps, trace file, destructor).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,110 +9,6 @@
 #include "support/TestProcess.h"
 
 namespace {
-
-using test::WireClock;
-
-std::vector<int> Tms(const std::vector<WireClock>& clocks) {
-    std::vector<int> out;
-    for (const WireClock& c : clocks) out.push_back(c.tms);
-    return out;
-}
-
-std::vector<int> Tdi(const std::vector<WireClock>& clocks) {
-    std::vector<int> out;
-    for (const WireClock& c : clocks) out.push_back(c.tdi);
-    return out;
-}
-
-TEST_F(ScriptedLinkTest, ClockIsOneReadThenThreeWritesWithTckPulse) {
-    wire->ScriptTdo({1});
-    EXPECT_EQ(link.ClockTap(1, 1), 1);
-    ASSERT_EQ(wire->requests.size(), 4u);
-    EXPECT_EQ(wire->requests[0].code, port::kIoctlReadPort);
-    EXPECT_EQ(wire->requests[0].port, 0x379);
-    // TMS | TDI | nTRST | nRESET, then with TCK, then without.
-    const uint8_t expected[3] = {0x1D, 0x1F, 0x1D};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(wire->requests[1 + i].code, port::kIoctlWritePort);
-        EXPECT_EQ(wire->requests[1 + i].port, 0x378);
-        EXPECT_EQ(wire->requests[1 + i].value, expected[i]);
-    }
-    EXPECT_EQ(link.ClockTap(0, 0), 0);
-    EXPECT_EQ(wire->requests[2 + 3 + 1].value, 0x1A);  // TCK high, nothing else but resets
-}
-
-TEST_F(ScriptedLinkTest, TdoHistoryKeepsTheLastTwoSamples) {
-    wire->ScriptTdo({1, 0, 1, 1});
-    link.ClockTap(0, 0);
-    EXPECT_EQ(link.m_nTdoHistory, 1u);
-    link.ClockTap(0, 0);
-    EXPECT_EQ(link.m_nTdoHistory, 2u);
-    link.ClockTap(0, 0);
-    EXPECT_EQ(link.m_nTdoHistory, 1u);
-    link.ClockTap(0, 0);
-    EXPECT_EQ(link.m_nTdoHistory, 3u);
-}
-
-TEST_F(ScriptedLinkTest, TapResetIsFiveTmsHighThenIdle) {
-    link.TapReset();
-    const auto clocks = wire->Clocks();
-    EXPECT_EQ(Tms(clocks), (std::vector<int>{1, 1, 1, 1, 1, 0}));
-    EXPECT_EQ(Tdi(clocks), (std::vector<int>{0, 0, 0, 0, 0, 0}));
-}
-
-TEST_F(ScriptedLinkTest, ShiftIrSixteenPutsInstructionLsbFirstWithTmsOnLastBit) {
-    wire->ScriptTdo({0, 0, 0, 0, 1, 0, 0, 0, 1});
-    const uint32_t captured = link.ShiftIR(5, 16);
-    const auto clocks = wire->Clocks();
-    ASSERT_EQ(clocks.size(), 10u);
-    EXPECT_EQ(Tms(clocks), (std::vector<int>{1, 1, 0, 0, 0, 0, 0, 0, 1, 1}));
-    EXPECT_EQ(Tdi(clocks), (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 0, 1, 0}));
-    EXPECT_EQ(captured, 0x11u);  // TDO of the five shift clocks: 1, 0, 0, 0, 1
-}
-
-TEST_F(ScriptedLinkTest, ShiftDrPacksBitsLsbFirstAcrossWords) {
-    std::vector<int> tdo(33, 0);
-    tdo[0] = 1;
-    tdo[31] = 1;
-    tdo[32] = 1;
-    wire->ScriptTdo(tdo);
-    const uint32_t input[2] = {0x80000001u, 0x1u};
-    uint32_t output[3] = {0xDEADBEEF, 0xDEADBEEF, 0xDEADBEEF};
-    EXPECT_EQ(link.ShiftDR(33, input, output, false, true), 33);
-    EXPECT_EQ(output[0], 0x80000001u);
-    EXPECT_EQ(output[1], 0x1u);         // only bit 0 of the second word
-    EXPECT_EQ(output[2], 0xDEADBEEFu);  // nothing beyond
-    const auto clocks = wire->Clocks();
-    ASSERT_EQ(clocks.size(), 34u);
-    EXPECT_EQ(clocks[0].tdi, 1);
-    EXPECT_EQ(clocks[31].tdi, 1);
-    EXPECT_EQ(clocks[32].tdi, 1);
-    EXPECT_EQ(clocks[32].tms, 1);  // Exit1-DR with the last bit
-    EXPECT_EQ(clocks[33].tms, 1);  // Update-DR
-    for (int i = 0; i < 32; ++i) EXPECT_EQ(clocks[i].tms, 0) << i;
-}
-
-TEST_F(ScriptedLinkTest, ShiftDrWithoutInputShiftsZerosAndParksWithoutLeave) {
-    wire->idleTdo = 1;
-    EXPECT_EQ(link.ShiftDR(40, nullptr, nullptr, true, false), 40);
-    const auto clocks = wire->Clocks();
-    ASSERT_EQ(clocks.size(), 43u);
-    EXPECT_EQ(Tms(clocks).at(0), 1);
-    for (size_t i = 0; i < clocks.size(); ++i) EXPECT_EQ(clocks[i].tdi, 0) << i;
-    for (size_t i = 1; i < clocks.size(); ++i) EXPECT_EQ(clocks[i].tms, 0) << i;
-}
-
-TEST_F(ScriptedLinkTest, ReadIdCodeWithAllOnesTdoClearsPendingError) {
-    wire->idleTdo = 1;
-    link.m_nError = 108;
-    EXPECT_EQ(link.ReadIdCode(), 0xFFFFFFFFu);
-    EXPECT_EQ(link.m_nError, 0);
-    EXPECT_TRUE(observer.calls.empty());
-    // Reset, IR 2 on the wire as 0, 1, 0, 0, 0, then a 32-bit DR scan shifting zeros.
-    std::vector<int> tdi(6 + 10 + 36, 0);
-    tdi[6 + 4 + 1] = 1;
-    EXPECT_EQ(Tdi(wire->Clocks()), tdi);
-}
 
 TEST_F(ScriptedLinkTest, CloseHoldsTapInResetAndLeavesNresetReleased) {
     link.m_nError = -1;  // an error was shown: no session at close

@@ -25,9 +25,18 @@ TEST(DriverTable, BuildsEachBackendByName) {
     EXPECT_EQ(NameOf("sim"), "sim");
     EXPECT_EQ(NameOf("sim,no-target"), "sim");
     EXPECT_EQ(NameOf("remote-bitbang:127.0.0.1:5555"), "remote-bitbang");
-    EXPECT_EQ(NameOf("remote-bitbang:[::1]:5555"), "remote-bitbang");
     EXPECT_EQ(NameOf("ppdev"), "ppdev");
     EXPECT_EQ(NameOf("direct"), "direct");
+}
+
+TEST(DriverTable, BracketedIpv6HostIsUsedWithoutItsBrackets) {
+    std::string error;
+    auto driver = port::CreatePortDriver("remote-bitbang:[::1]:1", error);
+    ASSERT_NE(driver, nullptr) << error;
+    EXPECT_EQ(driver->OpenCable({}), nullptr);  // nothing listens on port 1
+    const std::string text = driver->LastErrorText();
+    EXPECT_NE(text.find("::1:1"), std::string::npos) << text;
+    EXPECT_EQ(text.find('['), std::string::npos) << text;
 }
 
 TEST(DriverTable, RejectsBadSpecsWithTheFix) {
