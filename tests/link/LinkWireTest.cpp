@@ -112,6 +112,12 @@ TEST_F(LinkWireTest, SaveVectorsReadsOnceRestoreWritesOnce) {
     EXPECT_TRUE(wire->requests.empty());
 }
 
+void ScriptStatusRead(test::RecordingPortDriver& wire, uint32_t status) {
+    wire.AppendTdo(Acked(5));
+    wire.AppendTdo(Reply({0x06, static_cast<uint8_t>(status), static_cast<uint8_t>(status >> 8),
+                          static_cast<uint8_t>(status >> 16), static_cast<uint8_t>(status >> 24)}));
+}
+
 TEST_F(LinkWireTest, DcuStatusWaitsForBothMaskBits) {
     ScriptStatusRead(*wire, 0x00020000);
     ScriptStatusRead(*wire, 0x00040000);
