@@ -139,7 +139,13 @@ const char* const kDriverPath = "C:\\WINDOWS\\system32\\Drivers\\PortTalk.sys";
 
 class PortTalkClient : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override { Reset(); }
+    // A fresh driver, log and message stream: one row of a table.
+    void Reset() {
+        port::SelectPortDriver(nullptr);
+        port::SetPortMessageStream(nullptr);
+        if (out_ != nullptr) std::fclose(out_);
+        log.clear();
         out_ = std::tmpfile();
         ASSERT_NE(out_, nullptr);
         port::SetPortMessageStream(out_);
@@ -181,30 +187,82 @@ class PortTalkClient : public ::testing::Test {
     ScriptedDriver* driver_ = nullptr;
 };
 
-TEST_F(PortTalkClient, DeviceAlreadyThereNeedsOneOpenAndNoService) {
-    EXPECT_EQ(OpenPortDriver(), 0);
-    EXPECT_EQ(log, Log{"OpenDevice"});
-    EXPECT_EQ(Output(), "");
-    EXPECT_NE(port::OpenedPortDevice(), nullptr);
-}
-
-TEST_F(PortTalkClient, StoppedServiceIsStartedAndDeviceOpened) {
-    driver().opens = {false, true};
-    EXPECT_EQ(OpenPortDriver(), 0);
-    EXPECT_EQ(log, (Log{"OpenDevice", "OpenManager", "SystemDirectory 55",
-                        std::string("FileReadable ") + kDriverPath, "OpenService PortTalk 0xF01FF",
-                        "StartService", "CloseService", "OpenDevice"}));
-    EXPECT_EQ(Output(), std::string(kVerify) + kStarted);
-}
-
-TEST_F(PortTalkClient, RunningServiceWithoutDeviceFailsWith255) {
-    driver().opens = {false};
-    services().startResult = 1056;
-    EXPECT_EQ(OpenPortDriver(), 255);
-    EXPECT_EQ(Count("OpenDevice"), 2u);
-    EXPECT_EQ(Output(), std::string(kVerify) +
-                            "PortTalk: The PortTalk driver is already running.\n" + kCouldNot);
-    EXPECT_EQ(port::OpenedPortDevice(), nullptr);
+// Service manager answers -> what the start-up returns, says and calls.
+TEST_F(PortTalkClient, ServiceCycleTable) {
+    const std::string any = "*";  // output not checked
+    const std::string path = kDriverPath;
+    const struct {
+        const char* name;
+        std::deque<bool> opens;
+        uint32_t manager;
+        std::deque<uint32_t> openService;
+        uint32_t start;
+        bool viaStart;  // StartPortDriver (true/false as 1/0) instead of OpenPortDriver
+        int result;
+        std::string output;
+        Log log;  // exact when not empty
+        std::vector<std::pair<std::string, size_t>> counts;
+    } rows[] = {
+        // clang-format off
+        {"device already there", {true}, 0, {0}, 0, false, 0, "", {"OpenDevice"}, {}},
+        {"stopped service is started", {false, true}, 0, {0}, 0, false, 0,
+         std::string(kVerify) + kStarted,
+         {"OpenDevice", "OpenManager", "SystemDirectory 55", "FileReadable " + path,
+          "OpenService PortTalk 0xF01FF", "StartService", "CloseService", "OpenDevice"}, {}},
+        {"running service without device", {false}, 0, {0}, 1056, false, 255,
+         std::string(kVerify) + "PortTalk: The PortTalk driver is already running.\n" + kCouldNot,
+         {}, {{"OpenDevice", 2}}},
+        {"no rights to the manager", {false}, 5, {0}, 0, false, 255,
+         std::string("PortTalk: You do not have rights to access the Service Control Manager and\n"
+                     "PortTalk: the PortTalk driver is not installed or started. Please ask \n"
+                     "PortTalk: your administrator to install the driver on your behalf.\n") +
+             kCouldNot,
+         {"OpenDevice", "OpenManager", "OpenDevice"}, {}},
+        {"other manager failure goes on", {false, true}, 1722, {0}, 0, false, 0, any, {},
+         {{"StartService", 1}}},
+        {"missing service is installed and retried", {false, true}, 0, {1060, 0}, 0, false, 0,
+         std::string(kVerify) +
+             "PortTalk: The PortTalk driver does not exist. Installing driver.\n"
+             "PortTalk: This can take up to 30 seconds on some machines . .\n"
+             "PortTalk: Copying driver to " + path +
+             "\nPortTalk: Driver successfully installed.\n" + kVerify + kStarted,
+         {}, {{"OpenService PortTalk 0xF01FF", 2}, {"CreateService", 1}, {"FileReadable " + path, 2}}},
+        {"unexpected service error retried a bounded number of times", {false}, 0, {1234}, 0, true,
+         0, any, {}, {{"OpenService PortTalk 0xF01FF", 2}, {"StartService", 0}}},
+        {"no rights to the service", {true}, 0, {5}, 0, true, 0,
+         std::string(kVerify) + "PortTalk: You do not have rights to the PortTalk service database\n",
+         {}, {{"StartService", 0}}},
+        {"invalid service name", {true}, 0, {123}, 0, true, 0,
+         std::string(kVerify) + "PortTalk: The specified service name is invalid.\n", {},
+         {{"StartService", 0}}},
+        {"failed start", {true}, 0, {0}, 1058, true, 0,
+         std::string(kVerify) +
+             "PortTalk: Unknown error while starting PortTalk driver service.\n"
+             "PortTalk: Does PortTalk.SYS exist in your \\System32\\Drivers Directory?\n",
+         {}, {}},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Reset();
+        driver().opens = row.opens;
+        services().managerResult = row.manager;
+        services().openServiceResults = row.openService;
+        services().startResult = row.start;
+        if (row.viaStart) {
+            EXPECT_EQ(StartPortDriver() ? 1 : 0, row.result);
+        } else {
+            EXPECT_EQ(OpenPortDriver(), row.result);
+            EXPECT_EQ(port::OpenedPortDevice() != nullptr, row.result == 0);
+        }
+        if (row.output != any) {
+            EXPECT_EQ(Output(), row.output);
+        }
+        if (!row.log.empty()) {
+            EXPECT_EQ(log, row.log);
+        }
+        for (const auto& [entry, n] : row.counts) EXPECT_EQ(Count(entry), n) << entry;
+    }
 }
 
 TEST_F(PortTalkClient, MissingDriverFileIsCopiedBeforeTheServiceIsOpened) {
@@ -229,69 +287,6 @@ TEST_F(PortTalkClient, MissingDriverFileIsCopiedBeforeTheServiceIsOpened) {
     EXPECT_EQ(Output(), std::string(kVerify) + "PortTalk: Failed to find driver in " + kDriverPath +
                             "\nPortTalk: Copying driver to " + kDriverPath +
                             "\nPortTalk: Driver already exists. No action taken.\n" + kStarted);
-}
-
-TEST_F(PortTalkClient, NoRightsToTheManagerStopsBeforeInstallingButStillReopens) {
-    driver().opens = {false};
-    services().managerResult = 5;
-    EXPECT_EQ(OpenPortDriver(), 255);
-    EXPECT_EQ(log, (Log{"OpenDevice", "OpenManager", "OpenDevice"}));
-    EXPECT_EQ(Output(),
-              std::string("PortTalk: You do not have rights to access the Service Control "
-                          "Manager and\n") +
-                  "PortTalk: the PortTalk driver is not installed or started. Please ask \n"
-                  "PortTalk: your administrator to install the driver on your behalf.\n" +
-                  kCouldNot);
-}
-
-TEST_F(PortTalkClient, OtherManagerFailureDoesNotStopTheProcedure) {
-    driver().opens = {false, true};
-    services().managerResult = 1722;
-    EXPECT_EQ(OpenPortDriver(), 0);
-    EXPECT_EQ(Count("StartService"), 1u);
-}
-
-TEST_F(PortTalkClient, MissingServiceIsInstalledAndTheCycleRetried) {
-    driver().opens = {false, true};
-    services().openServiceResults = {1060, 0};
-    EXPECT_EQ(OpenPortDriver(), 0);
-    EXPECT_EQ(Count("OpenService PortTalk 0xF01FF"), 2u);
-    EXPECT_EQ(Count("CreateService"), 1u);
-    EXPECT_EQ(Count(std::string("FileReadable ") + kDriverPath), 2u);
-    EXPECT_EQ(Output(), std::string(kVerify) +
-                            "PortTalk: The PortTalk driver does not exist. Installing driver.\n"
-                            "PortTalk: This can take up to 30 seconds on some machines . .\n"
-                            "PortTalk: Copying driver to " +
-                            kDriverPath + "\nPortTalk: Driver successfully installed.\n" + kVerify +
-                            kStarted);
-}
-
-TEST_F(PortTalkClient, UnexpectedServiceErrorRetriesABoundedNumberOfTimes) {
-    driver().opens = {false};
-    services().openServiceResults = {1234};
-    EXPECT_FALSE(StartPortDriver());
-    EXPECT_EQ(Count("OpenService PortTalk 0xF01FF"), 2u);
-    EXPECT_EQ(Count("StartService"), 0u);
-}
-
-TEST_F(PortTalkClient, ServiceOpenRefusalsStopWithTheirMessage) {
-    services().openServiceResults = {5};
-    EXPECT_FALSE(StartPortDriver());
-    services().openServiceResults = {123};
-    EXPECT_FALSE(StartPortDriver());
-    EXPECT_EQ(Count("StartService"), 0u);
-    EXPECT_EQ(Output(), std::string(kVerify) +
-                            "PortTalk: You do not have rights to the PortTalk service database\n" +
-                            kVerify + "PortTalk: The specified service name is invalid.\n");
-}
-
-TEST_F(PortTalkClient, FailedStartReportsAndReturnsFalse) {
-    services().startResult = 1058;
-    EXPECT_FALSE(StartPortDriver());
-    EXPECT_EQ(Output(),
-              std::string(kVerify) +
-                  "PortTalk: Unknown error while starting PortTalk driver service.\n"
-                  "PortTalk: Does PortTalk.SYS exist in your \\System32\\Drivers Directory?\n");
 }
 
 TEST_F(PortTalkClient, InstallReportsCopyAndCreateFailures) {
