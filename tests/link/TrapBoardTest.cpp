@@ -11,8 +11,6 @@
 
 namespace {
 
-using test::Pattern;
-
 using test::kFlashBase;
 using test::kTrapParams;
 
@@ -270,33 +268,6 @@ TEST_F(TrapBoardTest, FlashParametersLandInTheirSlots) {
     EXPECT_EQ(Slot(128), 1u);
     const uint32_t expected[9] = {0, 1, 3, 5, 6, 7, 9, 10, 8};  // Param0..Param8
     for (uint32_t p = 0; p < 9; ++p) EXPECT_EQ(Slot(140 + 4 * p), cmd[expected[p]]) << p;
-}
-
-// A fault that comes while the handler runs is met by its next command.
-TEST_F(TrapBoardTest, EraseFailingMidSessionIsAFailedErase) {
-    ASSERT_TRUE(Open());
-    ASSERT_TRUE(LoadFlash(16));
-    board().WriteWord(kFlashBase, 0);
-    board().mutable_options().eraseFails = true;
-    EXPECT_FALSE(link.EraseFlash(kFlashBase));
-    EXPECT_EQ(board().ReadWord(kFlashBase), 0u);
-}
-
-TEST_F(TrapBoardTest, BadTrapBufferSizeTouchesNeitherWireNorFlash) {
-    ASSERT_TRUE(Open());
-    ASSERT_TRUE(LoadFlash(16));
-    const auto data = Pattern(100, 1);
-    const auto flashBefore = Backdoor(kFlashBase, 100);
-    for (uint32_t size : {0u, 6u}) {
-        link.m_nBufferSize = size;
-        observer.Clear();
-        const uint64_t clocks = board().Clocks();
-        EXPECT_FALSE(link.ProgramFlash(kFlashBase, 100, data.data()));
-        EXPECT_FALSE(link.WriteEeprom(0, 100, data.data()));
-        EXPECT_EQ(board().Clocks(), clocks) << size;
-        EXPECT_EQ(observer.Matching("ShowStatus(").size(), 2u);
-    }
-    EXPECT_EQ(Backdoor(kFlashBase, 100), flashBefore);
 }
 
 // --- EEPROM ---
