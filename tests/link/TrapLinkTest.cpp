@@ -84,17 +84,6 @@ class WaitReadyTest : public test::SimLinkFixture {
     }
 };
 
-TEST_F(WaitReadyTest, OneSeenIsAnsweredWithZero) {
-    ASSERT_TRUE(OpenBoard());
-    link.m_nSlotCommand = kWord;
-    board().WriteWord(kWord, 1);
-    ASSERT_TRUE(link.BeginSession());
-    EXPECT_TRUE(link.WaitTrapReady(64));
-    link.EndSession();
-    EXPECT_EQ(board().ReadWord(kWord), 0u);
-    EXPECT_EQ(link.m_nError, 0);
-}
-
 TEST_F(WaitReadyTest, TimeOutAfterExactlyThePollCountLeavesTheWord) {
     ASSERT_TRUE(OpenBoard());
     link.m_nSlotCommand = kWord;
