@@ -1,5 +1,6 @@
 // The USB and GPIO adapters' chips on the virtual board: facts from FTDI's and libgpiod's
-// documentation that a host could get wrong. End-to-end checks go through the host's cables.
+// documentation that a host could get wrong. IDCODE reads and TMS/TDI shifting go through the
+// host's cables (tests/port/CableTest.cpp).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -150,19 +151,6 @@ TEST_F(Adapter, FramesPacketsWithStatusBytesAndHoldsShortOnesForTheLatencyTimer)
     EXPECT_EQ(Answers().size(), 1u);
 }
 
-TEST_F(Adapter, TmsCommandsSendLsbFirstHoldTdiFromBit7AndReadFromTheTop) {
-    Start();
-    ASSERT_EQ(Send({0x4B, 5, 0x1F, 0x4B, 4, 0x86}), 0);  // reset, TMS 0,1,1,0,0 with TDI 1
-    EXPECT_EQ(board.tap_state(), sim::Board::kShiftIr);
-    EXPECT_TRUE(board.ReadData() & sim::Board::kPinTdi);
-    // Reset into Shift-DR, then six IDCODE bits (1,0,0,0,0,0) with TMS low and TDI 0: read LSB
-    // first, they fill the byte from the top.
-    ASSERT_EQ(Send({0x4B, 5, 0x1F, 0x4B, 2, 0x01, 0x6B, 5, 0x00, 0x87}), 0);
-    EXPECT_EQ(Answers(), Bytes{0x04});
-    EXPECT_EQ(board.tap_state(), sim::Board::kShiftDr);
-    EXPECT_FALSE(board.ReadData() & sim::Board::kPinTdi);
-}
-
 TEST_F(Adapter, StopsTakingCommandsWhileUnreadAnswersFillItsBuffer) {
     Start("chip=ft232h");                  // 1 KiB buffers
     Bytes cmd = {0x84, 0x39, 0xFF, 0x0F};  // loopback, then 4 KiB out and in
@@ -213,38 +201,11 @@ TEST_F(Adapter, FaultKnobsFailAsLibusbDoes) {
     EXPECT_EQ(board.ReadData(), sim::Board::kPinsPulled);
 }
 
-// A bit-banging host on the GPIO chip, three accesses a clock: TCK low with TMS and TDI (the
-// board changes TDO), read TDO, TCK high (the board samples TMS and TDI).
 struct Gpio : ::testing::Test {
     sim::Board board{sim::Options{}};
     std::unique_ptr<sim::GpioChip> chip;
     sim::GpioOptions o;
-
-    int Clock(int tms, int tdi) {
-        const unsigned lines[] = {25, 10, 11};
-        const int low[] = {tms, tdi, 0};
-        int tdo = 0;
-        EXPECT_EQ(chip->SetValues(lines, low, 3), sim::GpioStatus::kOk);
-        EXPECT_EQ(chip->GetValue(9, tdo), sim::GpioStatus::kOk);
-        EXPECT_EQ(chip->SetValue(11, 1), sim::GpioStatus::kOk);
-        return tdo;
-    }
 };
-
-TEST_F(Gpio, ReadsIdcodeThroughTheWiredLines) {
-    chip = std::make_unique<sim::GpioChip>(o, &board);
-    ASSERT_EQ(chip->Open("gpiochip0"), sim::GpioStatus::kOk);
-    for (unsigned line : {11u, 25u, 10u, 7u, 24u})  // TCK low, the rest high
-        ASSERT_EQ(chip->RequestOutput(line, "tapwright", line != 11), sim::GpioStatus::kOk);
-    ASSERT_EQ(chip->RequestInput(9, "tapwright"), sim::GpioStatus::kOk);
-    for (int tms : {1, 1, 1, 1, 1, 0, 1, 1, 0, 0}) Clock(tms, 0);  // to Shift-IR
-    for (int i = 0; i < 5; ++i) Clock(i == 4, (2 >> i) & 1);
-    for (int tms : {1, 1, 0, 0}) Clock(tms, 0);  // Update-IR to Shift-DR
-    uint32_t id = 0;
-    for (int i = 0; i < 32; ++i) id |= static_cast<uint32_t>(Clock(i == 31, 0)) << i;
-    EXPECT_EQ(id, kIdcode);
-    EXPECT_EQ(chip->Accesses(), 3u * (10 + 5 + 4 + 32));
-}
 
 TEST_F(Gpio, RefusesBusyLinesMissingChipsAndUnrequestedAccess) {
     o.busy = {9};

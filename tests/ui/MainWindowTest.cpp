@@ -42,94 +42,102 @@ class MainWindow : public test::PagesWindow {
     }
 };
 
-TEST_F(MainWindow, StartUpOnTheVirtualBoard) {
-    Board();
-    g_cpuIdentified = true;
-    Create();
-    EXPECT_EQ(MainState(), State(true, false, false, true, true, true));
-    EXPECT_FALSE(g_cpuIdentified || g_link.HandlerRunning());
-    EXPECT_EQ(dlg.GetDlgItemText(1016), "Load Service Port Talk and Init JTAG");
-    EXPECT_EQ(dlg.GetDlgItemText(1020), "Ok");
-    EXPECT_EQ(dlg.GetCount(1033), static_cast<int>(g_settings.m_duts.size()));
-    EXPECT_EQ(dlg.GetLBText(1033, 0), g_settings.m_duts[0].m_szName);
-    EXPECT_EQ(dlg.GetCurSel(1033), 0);
-    EXPECT_EQ(dlg.GetLBText(1054, 3), "MISC.");
-    ASSERT_EQ(dlg.SystemMenu().size(), 2u);
-    EXPECT_EQ(dlg.SystemMenu()[1].text, "&A propos de Tapwright...");
-    EXPECT_EQ(dlg.GetIcon(), 128);
-    EXPECT_EQ(g_link.m_nTrapBase, g_settings.m_duts[0].m_nTrapIptr);
-    EXPECT_NE(g_log, nullptr);
-    EXPECT_EQ(dlg.m_tab.m_eepromPage.GetDlgItemText(1045), Hex8(g_settings.m_duts[0].m_nE2pScc));
-    EXPECT_EQ(dlg.m_tab.m_flashPage.GetDlgItemText(1039),
-              Hex8(g_settings.m_duts[0].m_banks[0].m_nBase));
-
-    EXPECT_TRUE(dlg.RequestClose());
-    EXPECT_EQ(g_log, nullptr);
-}
-
-// Without a port the window says why and how to fix it; CPU ID tries the port again, so the
-// cable or module can come without a restart.
-TEST_F(MainWindow, StartUpWithoutAPortDriverSaysWhyAndCpuIdTriesAgain) {
-    NoDriver();
-    SetLogTarget((tmp / "no-such-dir" / "log.txt").string(), false);  // and no log either
-    Create();
-    EXPECT_EQ(MainState(), State(true, false, false, true, true, true));
-    EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
-    EXPECT_NE(dlg.GetDlgItemText(1016).find("tapwright-sim --listen"), std::string::npos);
-    EXPECT_EQ(host.Prompts().at(0).text, dlg.GetDlgItemText(1016));
-    EXPECT_TRUE(dlg.Press(1000));
-    EXPECT_FALSE(g_cpuIdentified);
-    Board();  // the cable is there now
-    EXPECT_TRUE(dlg.Press(1000));
-    EXPECT_TRUE(g_cpuIdentified);
-    EXPECT_TRUE(dlg.RequestClose());
-}
-
-TEST_F(MainWindow, CpuIdOfAKnownProcessorThenLoad) {
-    Board(",idcode=0x3D4C9041");
-    Create();
-    ASSERT_TRUE(dlg.Press(1000));
-    EXPECT_EQ(dlg.GetDlgItemText(1002), "STi-5508 Rev 3");
-    EXPECT_EQ(dlg.GetDlgItemText(1001), "3D4C9041");
-    EXPECT_EQ(dlg.GetDlgItemText(1020), "Ok");
-    EXPECT_EQ(MainState(), State(false, true, true, false, true, true));
-    EXPECT_TRUE(g_cpuIdentified);
-    EXPECT_NE(LogText().find("Reading CPU ID -->   Processor STi-5508 Rev 3 (3D4C9041) Ok\n"),
-              std::string::npos);
-
-    // A second click does nothing, even with the button enabled again.
-    dlg.EnableWindow(1000, true);
-    const size_t prompts = host.PumpCount();
-    ASSERT_TRUE(dlg.Press(1000));
-    EXPECT_EQ(host.PumpCount(), prompts);
-    dlg.EnableWindow(1000, false);
-
-    ASSERT_TRUE(dlg.Press(1022));
-    EXPECT_EQ(dlg.GetDlgItemText(1016), "Load Trap Handler without FLASH management");
-    EXPECT_EQ(dlg.GetDlgItemText(1020), "Ok");
-    EXPECT_EQ(g_link.Program(), TargetProgram::General());
-    EXPECT_EQ(dlg.GetDlgItemText(1035), Hex8(g_settings.m_duts[0].m_nTrapIptr));
-    EXPECT_EQ(dlg.GetDlgItemText(1024), Hex8(g_settings.m_duts[0].m_nTrapWptr));
-    EXPECT_EQ(dlg.GetDlgItemText(1023), Hex8(g_link.m_dcuSnapshot[0]));
-    EXPECT_EQ(dlg.GetDlgItemText(1030), Hex8(g_link.m_dcuSnapshot[1]));
-    EXPECT_EQ(MainState(), State(false, true, true, false, true, true));
-}
-
-TEST_F(MainWindow, CpuIdWithNoTargetAndLoadWithoutASession) {
-    Board(",no-target");
-    Create();
-    ASSERT_TRUE(dlg.Press(1000));
-    EXPECT_EQ(dlg.GetDlgItemText(1002), "Erreur ou Inconnu");
-    EXPECT_EQ(dlg.GetDlgItemText(1001), "FFFFFFFF");
-    EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
-    EXPECT_EQ(MainState(), State(true, false, false, true, true, true));
-    EXPECT_FALSE(g_cpuIdentified);
-    EXPECT_NE(LogText().find("Processor Erreur ou Inconnu (FFFFFFFF)"), std::string::npos);
-
-    dlg.OnLoadTrap();  // no session: the status stays, nothing else changes
-    EXPECT_EQ(dlg.GetDlgItemText(1016), "Load Trap Handler without FLASH management");
-    EXPECT_EQ(dlg.GetDlgItemText(1020), "");
-    EXPECT_EQ(dlg.GetDlgItemText(1035), "");
+// Board (knobs; none: no port driver until the cable comes) or handler file, then CPU ID and
+// LOAD presses: after each, the enabled controls (CPU ID, LOAD, progress, port, DUT, Fin), a
+// piece of the status, the result and a piece of the log.
+TEST_F(MainWindow, StartUpCpuIdAndLoadOnEveryBoardAndHandlerFile) {
+    struct Press {
+        int id;  // 0: start-up; -1: the cable comes
+        std::string state, status, result, log;
+    };
+    const std::string cpu = "Read CPU ID Code", err = "!!! Error !!!",
+                      load = "Load Trap Handler without FLASH management";
+    const Press id{1000, "011011", cpu, "Ok", "Processor STi-5508 Rev 0 (0D4C9041) Ok\n"};
+    const Press loaded{1022, "011011", load, "Ok", ""};
+    // Failures first: the window object is reused and keeps its fields.
+    const std::vector<std::pair<std::string, std::vector<Press>>> rows = {
+        {",no-target",
+         {{1000, "100111", cpu, err, "Processor Erreur ou Inconnu (FFFFFFFF)"},
+          {1022, "100111", load, "", ""}}},  // no session: nothing else changes
+        {"missing", {id, {1022, "011011", "TrapHandler.bin", err, ""}}},
+        {"oversized", {id, {1022, "011011", "too large", err, ""}}},
+        {"none",
+         {{0, "100111", "tapwright-sim --listen", err, ""},
+          {1000, "100111", "", err, ""},
+          {-1, "", "", "", ""},
+          {1000, "011011", cpu, "Ok", ""}}},
+        {"",
+         {{0, "100111", "Load Service Port Talk and Init JTAG", "Ok", ""},
+          id,
+          {1000, "011011", cpu, "Ok", ""},  // once identified, a click does nothing
+          loaded}},
+        {",idcode=0x3D4C9041",
+         {{1000, "011011", cpu, "Ok", "Processor STi-5508 Rev 3 (3D4C9041) Ok\n"}, loaded}},
+    };
+    const std::string handlers = g_settings.m_workDir;
+    for (const auto& [knobs, presses] : rows) {
+        SCOPED_TRACE(knobs);
+        g_settings.Load(tmp.string());
+        g_settings.m_workDir = knobs == "missing" ? (tmp / "none").string() : handlers;
+        if (knobs == "oversized") HandlerFile(std::vector<uint8_t>(kMaxTrapImage + 1, 0x11));
+        if (knobs == "none") {
+            NoDriver();
+            SetLogTarget((tmp / "no-such-dir" / "log.txt").string(), false);  // no log either
+        } else {
+            Board(knobs[0] == ',' ? knobs : "");
+        }
+        g_cpuIdentified = true;
+        Create();
+        EXPECT_FALSE(g_cpuIdentified || g_link.HandlerRunning());
+        EXPECT_EQ(g_link.m_nTrapBase, g_settings.m_duts[0].m_nTrapIptr);
+        EXPECT_EQ(dlg.m_tab.m_eepromPage.GetDlgItemText(1045),
+                  Hex8(g_settings.m_duts[0].m_nE2pScc));
+        EXPECT_TRUE(knobs != "none" || host.Prompts().back().text == Status());
+        for (const Press& p : presses) {
+            SCOPED_TRACE(p.id);
+            if (p.id < 0) {
+                Board();
+                continue;
+            }
+            const size_t logged = LogText().size();
+            const auto pumps = host.PumpCount();
+            const bool again = p.id == 1000 && g_cpuIdentified;
+            if (again) dlg.EnableWindow(1000, true);
+            if (p.id == 1022 && !g_cpuIdentified) {
+                dlg.OnLoadTrap();
+            } else if (p.id != 0) {
+                ASSERT_TRUE(dlg.Press(p.id));
+            }
+            EXPECT_TRUE(!again || host.PumpCount() == pumps) << "a second CPU ID did something";
+            if (again) dlg.EnableWindow(1000, false);
+            std::string state;
+            for (int c : {1000, 1022, 1011, 1025, 1033, 2}) state += "01"[dlg.IsWindowEnabled(c)];
+            EXPECT_EQ(state, p.state);
+            EXPECT_NE(Status().find(p.status), std::string::npos) << Status();
+            EXPECT_EQ(Result(), p.result);
+            EXPECT_NE(LogText().substr(logged).find(p.log), std::string::npos);
+            const std::string shown = dlg.GetDlgItemText(1002) + " (" + dlg.GetDlgItemText(1001);
+            EXPECT_TRUE(p.id != 1000 || p.log.find(shown) != std::string::npos || p.log.empty())
+                << shown;
+            if (p.id != 1022) continue;
+            const bool ok = p.result == "Ok";
+            EXPECT_EQ(g_link.HandlerRunning(), ok);
+            EXPECT_EQ(dlg.m_tab.m_miscPage.IsWindowEnabled(1026), ok);
+            if (ok || p.result.empty()) {  // shown once loaded, never without a session
+                EXPECT_EQ(dlg.GetDlgItemText(1035),
+                          ok ? Hex8(g_settings.m_duts[0].m_nTrapIptr) : "");
+            }
+            if (!ok) continue;
+            EXPECT_EQ(g_link.Program(), TargetProgram::General());
+            EXPECT_EQ(dlg.GetDlgItemText(1024) + dlg.GetDlgItemText(1030),
+                      Hex8(g_settings.m_duts[0].m_nTrapWptr) + Hex8(g_link.m_dcuSnapshot[1]));
+        }
+        EXPECT_TRUE(dlg.RequestClose());
+        EXPECT_EQ(g_log, nullptr);
+        dlg.DestroyWindow();
+        SetLogTarget((tmp / "log.txt").string(), false);
+    }
+    EXPECT_TRUE(CheckTrapImageSize(kMaxTrapImage));
 }
 
 TEST_F(MainWindow, TheHandlerIsPaddedWithBlanksToWholeWords) {
@@ -147,25 +155,6 @@ TEST_F(MainWindow, TheHandlerIsPaddedWithBlanksToWholeWords) {
     EXPECT_EQ(tail[0], 0xA5);
     EXPECT_EQ(std::vector<uint8_t>(tail + 1, tail + 4), std::vector<uint8_t>(3, 0x20));
     EXPECT_NE(tail[4], 0x20);  // 1004 bytes, no more
-}
-
-TEST_F(MainWindow, AMissingOrOversizedHandlerIsAnErrorNamingTheFile) {
-    Board();
-    g_settings.m_workDir = tmp.string();  // no TrapHandlers folder here
-    Create();
-    ASSERT_TRUE(dlg.Press(1000));
-    ASSERT_TRUE(dlg.Press(1022));
-    EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
-    EXPECT_NE(dlg.GetDlgItemText(1016).find("TrapHandler.bin"), std::string::npos);
-    EXPECT_FALSE(g_link.HandlerRunning());
-    EXPECT_FALSE(dlg.m_tab.m_miscPage.IsWindowEnabled(1026));
-
-    HandlerFile(std::vector<uint8_t>(kMaxTrapImage + 1, 0x11));
-    ASSERT_TRUE(dlg.Press(1022));
-    EXPECT_EQ(dlg.GetDlgItemText(1020), "!!! Error !!!");
-    EXPECT_NE(dlg.GetDlgItemText(1016).find("too large"), std::string::npos);
-    EXPECT_FALSE(g_link.HandlerRunning());
-    EXPECT_TRUE(CheckTrapImageSize(kMaxTrapImage));
 }
 
 TEST_F(MainWindow, ProgressDivisorAndSixteenBitPosition) {

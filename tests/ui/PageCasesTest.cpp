@@ -32,6 +32,12 @@ class PageCases : public test::PagesWindow {
 
 TEST_F(PageCases, FlashFieldsOddBusWidthAndDevicesNamedUnknown) {
     Ready(24);
+    // An operation reached without the flash handler says why in the status.
+    host.QueueMessageAnswer(kIdYes);
+    Flash().EnableWindow(F::kIdErase, true);
+    ASSERT_TRUE(Flash().Press(F::kIdErase));
+    EXPECT_EQ(Status(), "Erreur Trap non initialisé");
+    EXPECT_EQ(Result(), "!!! Error !!!");
     EXPECT_EQ(Flash().GetCurSel(F::kIdBusList), 1);  // shown and loaded as 16 bits
     ASSERT_TRUE(Flash().Press(F::kIdLoadTrap));
     EXPECT_EQ(Result(), "Ok");

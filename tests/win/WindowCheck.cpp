@@ -393,9 +393,6 @@ int main(int argc, char** argv) {
                   "the save dialog starts with the File field and the .rom filter: " + filter);
     }
     Check(ReadFile("back.rom") == image, "READ saved back.rom, the image written");
-    PostClick(flash, 1014);
-    Check(AnswerFile(g_main, "image.rom") && WaitFor(Idle) && Text(g_main, 1020) == "Ok",
-          "VERIFY against the image: Ok");
 
     // Every page by the tab strip, pictured.
     const char* names[4] = {"flash", "eeprom", "memory", "misc"};
@@ -420,10 +417,9 @@ int main(int argc, char** argv) {
           "the port chosen in the list (0x3BC) is kept in Tapwright.ini");
     const std::vector<char> text = ReadFile("log.txt");
     const std::string log(text.begin(), text.end());
-    Check(log.find("Writing Flash -->    From : 7FF00000") != std::string::npos &&
-              log.find("Verifying Flash -->  From : 7FF00000 Length : 00040000 bytes Ok") !=
-                  std::string::npos,
-          "log.txt has the write and the verify");
+    Check(log.find("Writing Flash -->    From : 7FF00000 Length : 00040000 bytes Ok") !=
+              std::string::npos,
+          "log.txt has the write");
     std::printf("%s\n", g_failures == 0 ? "all window checks passed" : "window checks FAILED");
     return g_failures == 0 ? 0 : 1;
 }
