@@ -1,5 +1,4 @@
-// The board's driver-string knobs: every knob reaches its field, and a bad text is named in
-// the message and changes nothing.
+// The board's driver-string knobs: a bad text is named in the message and changes nothing.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,41 +7,25 @@
 
 namespace {
 
-TEST(BoardKnobs, EveryKnobSetsItsField) {
+// Most knobs are read through the host's tests that need their fault; these few are not.
+TEST(BoardKnobs, KnobsNoHostTestUsesSetTheirFields) {
     sim::Options o;
     std::string error;
-    ASSERT_TRUE(sim::ParseOptions(
-        ":/tmp/b,idcode=0x3D4C9041,ack-delay=-2,no-ack,bad-header,bad-length,busy,noise=0.25,"
-        "seed=7,unplug-after=123456,ready-polls=0,handler-dead,keep-running,slow=3,erase-fails,"
-        "flash-stuck=7FF00010,procid=1D402041,flash-width=32,flash-cmdset=intel,flash-mode=word,"
-        "flash-boot=bottom,flash-wiring=rotate,eeprom=24c512,clock-ns=1000,tdo=0,link-reset=drop",
-        o, error))
+    ASSERT_TRUE(
+        sim::ParseOptions(":/tmp/b,flash-stuck=7FF00010,flash-boot=bottom,tdo=0,seed=7", o, error))
         << error;
     EXPECT_EQ(o.dir, "/tmp/b");
-    EXPECT_EQ(o.idcode, 0x3D4C9041u);
-    EXPECT_EQ(o.ackDelay, -2);
-    EXPECT_TRUE(o.noAck && o.badHeader && o.badLength && o.busy && o.dropOnReset);
-    EXPECT_DOUBLE_EQ(o.noise, 0.25);
-    EXPECT_EQ(o.seed, 7u);
-    EXPECT_EQ(o.unplugAfter, 123456u);
-    EXPECT_EQ(o.readyPolls, 0u);
-    EXPECT_TRUE(o.handlerDead && o.keepRunning && o.eraseFails && o.eeprom512);
-    EXPECT_EQ(o.slow, 3u);
     EXPECT_EQ(*o.flashStuck, 0x7FF00010u);
-    EXPECT_EQ(*o.procid, 0x1D402041u);
-    EXPECT_EQ(o.flashWidth, 32u);
-    EXPECT_EQ(o.flashCmdset, sim::CommandSet::Intel);
-    EXPECT_TRUE(o.flashWordMode);
     EXPECT_FALSE(o.flashTopBoot);
-    EXPECT_EQ(o.flashWiring, "rotate");
-    EXPECT_EQ(o.clockNs, 1000u);
     EXPECT_EQ(o.tdo, sim::Options::Tdo::StuckLow);
-    ASSERT_TRUE(sim::ParseOptions(",no-target,idcode=d4c9041", o, error));
+    EXPECT_EQ(o.seed, 7u);
+    o = sim::Options{};
+    ASSERT_TRUE(sim::ParseOptions(
+        ",no-target,idcode=d4c9041,flash-width=8,flash-wiring=7/6/5/4/3/2/1/0", o, error))
+        << error;
+    EXPECT_EQ(o.flashWiring, "7/6/5/4/3/2/1/0");
     EXPECT_EQ(o.tdo, sim::Options::Tdo::StuckHigh);
     EXPECT_EQ(o.idcode, 0x0D4C9041u);
-    sim::Options fresh;
-    EXPECT_TRUE(sim::ParseOptions(",flash-width=8,flash-wiring=7/6/5/4/3/2/1/0", fresh, error))
-        << error;
 }
 
 TEST(BoardKnobs, BadTextIsNamedAndChangesNothing) {
