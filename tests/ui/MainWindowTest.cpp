@@ -93,6 +93,11 @@ TEST_F(MainWindow, StartUpCpuIdAndLoadOnEveryBoardAndHandlerFile) {
         EXPECT_EQ(dlg.m_tab.m_eepromPage.GetDlgItemText(1045),
                   Hex8(g_settings.m_duts[0].m_nE2pScc));
         EXPECT_TRUE(knobs != "none" || host.Prompts().back().text == Status());
+        EXPECT_EQ(dlg.SystemMenu().back().text, "&A propos de Tapwright...");
+        EXPECT_EQ(dlg.GetIcon(), 128);
+        EXPECT_EQ(dlg.GetLBText(1033, dlg.GetCurSel(1033)), g_settings.m_duts[0].m_szName);
+        EXPECT_EQ(dlg.m_tab.m_flashPage.GetDlgItemText(1039),
+                  Hex8(g_settings.m_duts[0].m_banks[0].m_nBase));
         for (const Press& p : presses) {
             SCOPED_TRACE(p.id);
             if (p.id < 0) {
