@@ -1,4 +1,5 @@
-// Board memory kept as files between runs, and the backdoor.
+// Board memory files that are not what the board wrote, and the backdoor. Contents kept
+// between runs are checked by the CLI tests on a board folder.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -29,27 +30,6 @@ struct Persistence : ::testing::Test {
         return o;
     }
 };
-
-TEST_F(Persistence, ContentsSurviveAcrossBoards) {
-    const fs::path nested = dir / "a" / "b";  // created on save
-    {
-        sim::Board board(WithDir(nested));
-        board.WriteWord(0xC0000000, 0x11223344);
-        board.WriteWord(0xC07FFFFC, 0x55667788);
-        board.WriteWord(0x80000040, 0x99AABBCC);
-        board.WriteWord(0x7FF00010, 0x00000000);  // backdoor writes flash directly
-    }
-    ASSERT_TRUE(fs::exists(nested / "sdram.bin"));
-    sim::Board again(WithDir(nested));
-    EXPECT_EQ(again.ReadWord(0xC0000000), 0x11223344u);
-    EXPECT_EQ(again.ReadWord(0xC07FFFFC), 0x55667788u);
-    EXPECT_EQ(again.ReadWord(0x80000040), 0x99AABBCCu);
-    EXPECT_EQ(again.ReadWord(0x7FF00010), 0u);
-    EXPECT_EQ(again.ReadWord(0x7FF00014), 0xFFFFFFFFu);
-    // Without a directory nothing is read or written.
-    sim::Board fresh{sim::Options{}};
-    EXPECT_EQ(fresh.ReadWord(0xC0000000), 0u);
-}
 
 TEST_F(Persistence, ShortAndOversizedFilesAreTakenSafely) {
     fs::create_directories(dir);
