@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "port/GpioDriver.h"
+#include "port/SimPortDriver.h"
 
 namespace port {
 
@@ -95,11 +96,7 @@ std::unique_ptr<IPortDriver> CreateGpiodSimDriver(const std::string& args, std::
     }
     sim::GpioOptions chip;
     sim::Options board;
-    for (size_t pos = at; pos != std::string::npos;) {
-        const size_t next = args.find('@', pos + 1);
-        const std::string group =
-            args.substr(pos + 1, next == std::string::npos ? next : next - pos - 1);
-        pos = next;
+    for (const std::string& group : AtGroups(args)) {
         std::string why;
         const bool ok = group.rfind("sim", 0) == 0 ? sim::ParseOptions(group.substr(3), board, why)
                                                    : sim::ParseGpioOptions(group, chip, why);

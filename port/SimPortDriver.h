@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "port/CableWiring.h"
 #include "port/PortDevice.h"
@@ -10,6 +11,10 @@
 #include "sim/Board.h"
 
 namespace port {
+
+// The '@' groups of an emulated adapter's driver string ("ftdi-sim,serial=A@busy@sim:DIR":
+// {"busy", "sim:DIR"}): the adapters' knobs and the board.
+std::vector<std::string> AtGroups(const std::string& args);
 
 class SimPortDriver final : public IPortDriver {
   public:

@@ -1,6 +1,7 @@
 #include "port/SimUsbBus.h"
 
 #include "port/FtdiDriver.h"
+#include "port/SimPortDriver.h"
 
 namespace port {
 
@@ -72,11 +73,7 @@ std::unique_ptr<IPortDriver> CreateFtdiSimDriver(const std::string& args, std::s
     }
     std::vector<sim::FtdiOptions> adapters;
     sim::Options board;
-    for (size_t pos = at; pos != std::string::npos;) {
-        const size_t next = args.find('@', pos + 1);
-        const std::string group =
-            args.substr(pos + 1, next == std::string::npos ? next : next - pos - 1);
-        pos = next;
+    for (const std::string& group : AtGroups(args)) {
         std::string why;
         if (group.rfind("sim", 0) == 0) {
             if (!sim::ParseOptions(group.substr(3), board, why)) {
