@@ -2,7 +2,9 @@
 // from them, the handler a choice selects, the file dialogs' requests and the SDRAM header
 // rules.
 #include <cstring>
+#include <filesystem>
 
+#include "support/TestProcess.h"
 #include "support/TrapSupport.h"
 #include "support/WindowFixture.h"
 #include "ui/EepromPage.h"
@@ -61,6 +63,22 @@ TEST_F(PageCases, FlashFieldsOddBusWidthAndDevicesNamedUnknown) {
     ASSERT_TRUE(Flash().Press(F::kIdLoadTrap));
     EXPECT_EQ(board->TrapCommandsDone() - commands, 9u);  // the identification cycles only
     EXPECT_TRUE(Flash().IsWindowEnabled(F::kIdErase));
+}
+
+// A copy the disc refuses only at its close is no copy.
+TEST_F(PageCases, AReadWhoseFileFailsAtItsCloseIsNoCopy) {
+    Ready();
+    ShowTab(2);
+    CMemoryPage& memory = dlg.m_tab.m_memoryPage;
+    ASSERT_TRUE(memory.Type(M::kIdStart, "C0000000"));
+    ASSERT_TRUE(memory.Type(M::kIdSize, "100"));
+    const std::string full = (test::ScratchDir() / "full.rom").string();
+    std::filesystem::remove(full);
+    std::filesystem::create_symlink("/dev/full", full);
+    host.QueueFileAnswer(full);
+    ASSERT_TRUE(memory.Press(M::kIdRead)) << memory.LastRefusal();
+    EXPECT_EQ(Status(), "Cannot write " + full);
+    EXPECT_EQ(Result(), "*** Error ***");
 }
 
 TEST_F(PageCases, OnlyThePersoProfileIsEditedOrStored) {
