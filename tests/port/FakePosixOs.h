@@ -2,6 +2,9 @@
 // rights and failures are set up by the test; every call is recorded in order.
 #pragma once
 
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -28,9 +31,7 @@ class FakePosixOs final : public IPosixOs {
     std::map<std::string, int> openErrors;     // path -> errno on open
     std::map<unsigned long, int> ioctlErrors;  // request -> errno
     unsigned uid = 0;
-    std::string release = "6.1.0-test";
-    int iopermErrno = 0;                    // 0 = granted
-    std::map<std::string, int> runResults;  // command -> exit status (default 0)
+    int iopermErrno = 0;  // 0 = granted
     uint8_t statusValue = 0x7F;
     uint8_t controlValue = 0x0C;
     uint8_t dataValue = 0;
@@ -50,8 +51,7 @@ class FakePosixOs final : public IPosixOs {
 
     int Open(const char* path, int) override {
         log.push_back(std::string("open ") + path);
-        auto e = openErrors.find(path);
-        if (e != openErrors.end()) return Fail(e->second);
+        if (auto e = openErrors.find(path); e != openErrors.end()) return Fail(e->second);
         if (!paths.count(path)) return Fail(ENOENT);
         const int fd = nextFd_++;
         openFds.insert(fd);
@@ -62,7 +62,27 @@ class FakePosixOs final : public IPosixOs {
         log.push_back("close " + fdPaths[fd]);
         return openFds.erase(fd) ? 0 : Fail(EBADF);
     }
-    int Ioctl(int fd, unsigned long request, void* arg) override;
+    int Ioctl(int fd, unsigned long request, void* arg) override {
+        static const std::map<unsigned long, const char*> names{
+            {PPCLAIM, "PPCLAIM"},       {PPRELEASE, "PPRELEASE"},  {PPSETMODE, "PPSETMODE"},
+            {PPWDATA, "PPWDATA"},       {PPRDATA, "PPRDATA"},      {PPRSTATUS, "PPRSTATUS"},
+            {PPWCONTROL, "PPWCONTROL"}, {PPRCONTROL, "PPRCONTROL"}};
+        const auto name = names.find(request);
+        log.push_back(std::string("ioctl ") + (name != names.end() ? name->second : "?") + " " +
+                      fdPaths[fd]);
+        if (!openFds.count(fd)) return Fail(EBADF);
+        if (auto e = ioctlErrors.find(request); e != ioctlErrors.end()) return Fail(e->second);
+        int value = -1;
+        auto* byte = static_cast<unsigned char*>(arg);
+        if (request == PPSETMODE) value = *static_cast<int*>(arg);
+        if (request == PPWDATA) value = dataValue = *byte;
+        if (request == PPWCONTROL) value = controlValue = *byte;
+        if (request == PPRDATA) value = *byte = dataValue;
+        if (request == PPRSTATUS) value = *byte = statusValue;
+        if (request == PPRCONTROL) value = *byte = controlValue;
+        ioctls.push_back({fd, request, value});
+        return 0;
+    }
     int Ioperm(unsigned long from, unsigned long num, int on) override {
         log.push_back("ioperm " + Hex(from) + " " + std::to_string(num) + " " + std::to_string(on));
         if (iopermErrno == ENOSYS) return Fail(ENOSYS);
@@ -78,22 +98,19 @@ class FakePosixOs final : public IPosixOs {
         return statusValue;
     }
     bool ReadFile(const std::string& path, std::string& out) override {
-        auto f = files.find(path);
-        if (f == files.end()) return false;
-        out = f->second;
-        return true;
+        const auto f = files.find(path);
+        if (f != files.end()) out = f->second;
+        return f != files.end();
     }
     bool Exists(const std::string& path) override {
         return paths.count(path) != 0 || files.count(path) != 0;
     }
     unsigned GetUid() override { return uid; }
-    std::string KernelRelease() override { return release; }
+    std::string KernelRelease() override { return "6.1.0-test"; }
     int Run(const std::string& command) override {
         commands.push_back(command);
-        auto r = runResults.find(command);
-        const int status = r == runResults.end() ? 0 : r->second;
-        if (status == 0 && onRun) onRun(command);
-        return status;
+        if (onRun) onRun(command);
+        return 0;
     }
     void (*onRun)(const std::string&) = nullptr;
     // Lock files held by other processes: path -> their PID.

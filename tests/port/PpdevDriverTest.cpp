@@ -21,19 +21,21 @@ using port::test::Write;
 using port::test::FakePosixOs;
 using Log = std::vector<std::string>;
 
+// Two ports, the driver's device open on them.
 class Ppdev : public ::testing::Test {
   protected:
     void SetUp() override {
         os.AddParport(0, 0x378);
         os.AddParport(1, 0x278);
+        device = driver.OpenDevice();
+        ASSERT_NE(device, nullptr) << driver.LastErrorText();
     }
     FakePosixOs os;
+    port::PpdevDriver driver{os};
+    std::unique_ptr<port::IPortDevice> device;
 };
 
 TEST_F(Ppdev, ClaimsBeforeAnyRequestSetsCompatModeAndReleasesAtClose) {
-    port::PpdevDriver driver(os);
-    auto device = driver.OpenDevice();
-    ASSERT_NE(device, nullptr) << driver.LastErrorText();
     EXPECT_TRUE(Write(*device, 0x378, 0x1A));
     device.reset();
     EXPECT_EQ(os.log, (Log{"open /dev/parport0", "close /dev/parport0", "open /dev/parport0",
@@ -47,34 +49,24 @@ TEST_F(Ppdev, ClaimsBeforeAnyRequestSetsCompatModeAndReleasesAtClose) {
 }
 
 TEST_F(Ppdev, RegistersMapToTheirRequests) {
-    port::PpdevDriver driver(os);
-    auto device = driver.OpenDevice();
-    ASSERT_NE(device, nullptr);
     os.statusValue = 0x6F;
     uint8_t value = 0;
     ASSERT_TRUE(Read(*device, 0x379, value));
     EXPECT_EQ(value, 0x6F);
-    ASSERT_TRUE(Write(*device, 0x37A, 0x04));
-    ASSERT_TRUE(Read(*device, 0x37A, value));
-    EXPECT_EQ(value, 0x04);
-    ASSERT_TRUE(Write(*device, 0x378, 0x15));
-    ASSERT_TRUE(Read(*device, 0x378, value));
-    EXPECT_EQ(value, 0x15);
+    for (const auto& [at, written] : {std::pair{0x37A, 0x04}, std::pair{0x378, 0x15}}) {
+        ASSERT_TRUE(Write(*device, static_cast<uint16_t>(at), static_cast<uint8_t>(written)));
+        ASSERT_TRUE(Read(*device, static_cast<uint16_t>(at), value));
+        EXPECT_EQ(value, written);
+    }
     EXPECT_TRUE(Write(*device, 0x379, 0x00));  // read-only register: no request
-    std::vector<unsigned long> requests;
-    for (const auto& c : os.ioctls) requests.push_back(c.request);
-    EXPECT_EQ(requests, (std::vector<unsigned long>{PPCLAIM, PPSETMODE, PPRSTATUS, PPWCONTROL,
-                                                    PPRCONTROL, PPWDATA, PPRDATA}));
+    const unsigned long want[] = {PPCLAIM,    PPSETMODE, PPRSTATUS, PPWCONTROL,
+                                  PPRCONTROL, PPWDATA,   PPRDATA};
+    ASSERT_EQ(os.ioctls.size(), std::size(want));
+    for (size_t i = 0; i < std::size(want); ++i) EXPECT_EQ(os.ioctls[i].request, want[i]) << i;
 }
 
 TEST_F(Ppdev, SwitchingBaseWhileOpenClaimsTheOtherPortOnce) {
-    port::PpdevDriver driver(os);
-    auto device = driver.OpenDevice();
-    ASSERT_NE(device, nullptr);
-    EXPECT_TRUE(Write(*device, 0x378, 1));
-    EXPECT_TRUE(Write(*device, 0x278, 2));
-    EXPECT_TRUE(Write(*device, 0x378, 3));
-    EXPECT_TRUE(Write(*device, 0x278, 4));
+    for (const uint16_t base : {0x378, 0x278, 0x378, 0x278}) EXPECT_TRUE(Write(*device, base, 1));
     EXPECT_EQ(os.Calls("ioctl PPCLAIM"), 2);
     EXPECT_EQ(os.log.back(), "ioctl PPWDATA /dev/parport1");
     device.reset();
@@ -83,9 +75,6 @@ TEST_F(Ppdev, SwitchingBaseWhileOpenClaimsTheOtherPortOnce) {
 }
 
 TEST_F(Ppdev, UnknownBaseFailsAndListsTheBasesFound) {
-    port::PpdevDriver driver(os);
-    auto device = driver.OpenDevice();
-    ASSERT_NE(device, nullptr);
     uint8_t value = 0;
     EXPECT_FALSE(Read(*device, 0x3BD, value));
     EXPECT_EQ(device->LastError(), static_cast<uint32_t>(ENODEV));
@@ -96,9 +85,6 @@ TEST_F(Ppdev, UnknownBaseFailsAndListsTheBasesFound) {
 }
 
 TEST_F(Ppdev, MalformedRequestsAreRefused) {
-    port::PpdevDriver driver(os);
-    auto device = driver.OpenDevice();
-    ASSERT_NE(device, nullptr);
     const uint8_t in[3] = {0x78, 0x03, 0};
     uint8_t out = 0;
     EXPECT_FALSE(device->DeviceIoControl(port::kIoctlWritePort, in, 2, nullptr, 0));
@@ -183,12 +169,11 @@ TEST(PpdevModules, RootLoadsThemQuietly) {
     port::SetPortMessageStream(out);
     port::SelectPortDriver(std::make_unique<port::PpdevDriver>(os));
     EXPECT_EQ(OpenPortDriver(), 0);
-    EXPECT_EQ(os.commands, (std::vector<std::string>{"modprobe parport_pc", "modprobe ppdev"}));
+    EXPECT_EQ(os.commands, (Log{"modprobe parport_pc", "modprobe ppdev"}));
     EXPECT_EQ(std::ftell(out), 0L);
     port::SelectPortDriver(nullptr);
     port::SetPortMessageStream(nullptr);
     std::fclose(out);
-    g_loading = nullptr;
 }
 
 }  // namespace

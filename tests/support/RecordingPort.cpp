@@ -125,31 +125,23 @@ std::unique_ptr<port::IPortDevice> RecordingPortDriver::OpenDevice() {
 
 std::vector<WireClock> RecordingPortDriver::Clocks() const {
     std::vector<WireClock> clocks;
+    auto is = [this](size_t k, uint32_t code) { return requests[k].code == code; };
     for (size_t i = 0; i + 3 < requests.size(); ++i) {
-        const PortRequest& r = requests[i];
-        if (r.code != port::kIoctlReadPort) continue;
-        const PortRequest& a = requests[i + 1];
-        const PortRequest& b = requests[i + 2];
-        const PortRequest& c = requests[i + 3];
-        if (a.code != port::kIoctlWritePort || b.code != port::kIoctlWritePort ||
-            c.code != port::kIoctlWritePort || (b.value & 0x02) == 0) {
+        const uint8_t edge = requests[i + 2].value;
+        if (!is(i, port::kIoctlReadPort) || !is(i + 1, port::kIoctlWritePort) ||
+            !is(i + 2, port::kIoctlWritePort) || !is(i + 3, port::kIoctlWritePort) ||
+            (edge & 0x02) == 0)
             continue;
-        }
-        WireClock clock;
-        clock.tdo = (r.value & 0x10) != 0 ? 1 : 0;
-        clock.tms = b.value & 0x01;
-        clock.tdi = (b.value & 0x04) != 0 ? 1 : 0;
-        clock.trst = (b.value & 0x08) != 0 ? 1 : 0;
-        clocks.push_back(clock);
+        clocks.push_back(
+            {edge & 0x01, (edge & 0x04) != 0, (requests[i].value & 0x10) != 0, (edge & 0x08) != 0});
         i += 3;
     }
     return clocks;
 }
 
 int RecordingPortDriver::LastDataWrite() const {
-    for (auto it = requests.rbegin(); it != requests.rend(); ++it) {
+    for (auto it = requests.rbegin(); it != requests.rend(); ++it)
         if (it->code == port::kIoctlWritePort && (it->port & 3) == 0) return it->value;
-    }
     return -1;
 }
 

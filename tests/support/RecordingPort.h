@@ -41,8 +41,6 @@ class RecordingPortDriver final : public port::IPortDriver {
     bool queued = false;
     uint64_t flushes = 0;
 
-    port::IPortDriver* inner() { return inner_.get(); }
-
     // The device cannot be opened (OpenDevice returns null), as with a missing driver.
     bool available = true;
     // Set false to stop logging (long transfers).
