@@ -29,24 +29,24 @@
 
 namespace {
 
-enum class Kind { kExact, kFast, kRemote, kFtdi, kFt232h, kFt4232hB, kGpio };
-
-// The emulated adapters: each chip's answer buffer, another channel and reset pins.
-const char* AdapterDriver(Kind kind) {
-    switch (kind) {
-        case Kind::kFtdi:
-            return "ftdi-sim,khz=30000";
-        case Kind::kFt232h:
-            return "ftdi-sim:0403:6014,khz=1000@chip=ft232h";
-        case Kind::kFt4232hB:
-            return "ftdi-sim:0403:6011,channel=B,trst=BDBUS6,srst=none@chip=ft4232h,channel=B,"
-                   "trst=6,srst=none";
-        case Kind::kGpio:
-            return "gpiod-sim";
-        default:
-            return nullptr;
-    }
-}
+// Each cable; the emulated adapters cover each chip's answer buffer, another channel and
+// reset pins.
+struct Kind {
+    const char* name;
+    const char* driver;  // null: the parallel-port cable on the virtual board
+    bool fast = false;
+};
+const Kind kKinds[] = {
+    {"Exact", nullptr},
+    {"FastClock", nullptr, true},
+    {"RemoteBitbang", "remote"},
+    {"Ft2232h", "ftdi-sim,khz=30000"},
+    {"Ft232h", "ftdi-sim:0403:6014,khz=1000@chip=ft232h"},
+    {"Ft4232hChannelB",
+     "ftdi-sim:0403:6011,channel=B,trst=BDBUS6,srst=none@chip=ft4232h,channel=B,"
+     "trst=6,srst=none"},
+    {"Gpiod", "gpiod-sim"},
+};
 
 // Random unless TAPWRIGHT_SEED repeats a run; tests print it.
 unsigned Seed() {
@@ -160,18 +160,19 @@ class CableTest : public ::testing::TestWithParam<Kind> {
   protected:
     void SetUp() override {
         port::CableOptions cable;
-        cable.fastClock = GetParam() == Kind::kFast;
+        cable.fastClock = GetParam().fast;
         port::SetCableOptions(cable);
-        if (GetParam() == Kind::kRemote) {
+        const std::string spec = GetParam().driver != nullptr ? GetParam().driver : "";
+        if (spec == "remote") {
             served_ = std::make_unique<ServedBoard>();
             ASSERT_TRUE(served_->thread.joinable()) << served_->error;
             port::SelectPortDriver(
                 std::make_unique<port::RemoteBitbangDriver>("127.0.0.1", served_->server.port()));
-        } else if (const char* spec = AdapterDriver(GetParam())) {
+        } else if (!spec.empty()) {
             std::string error;
             auto driver = port::CreatePortDriver(spec, error);
             ASSERT_NE(driver, nullptr) << error;
-            if (GetParam() == Kind::kGpio)
+            if (spec == "gpiod-sim")
                 board_ = &static_cast<port::SimGpioSystem*>(
                               static_cast<port::GpioDriver&>(*driver).system())
                               ->board();
@@ -372,14 +373,7 @@ TEST(RemoteBitbangCable, EachFailureNamesItsCauseAndFix) {
     port::ResetPortRequestFailures();
 }
 
-const char* const kKindNames[] = {"Exact",  "FastClock",       "RemoteBitbang", "Ft2232h",
-                                  "Ft232h", "Ft4232hChannelB", "Gpiod"};
-
-INSTANTIATE_TEST_SUITE_P(Each, CableTest,
-                         ::testing::Values(Kind::kExact, Kind::kFast, Kind::kRemote, Kind::kFtdi,
-                                           Kind::kFt232h, Kind::kFt4232hB, Kind::kGpio),
-                         [](const auto& info) {
-                             return std::string(kKindNames[static_cast<int>(info.param)]);
-                         });
+INSTANTIATE_TEST_SUITE_P(Each, CableTest, ::testing::ValuesIn(kKinds),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

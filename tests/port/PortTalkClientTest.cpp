@@ -13,6 +13,14 @@ namespace {
 
 using Log = std::vector<std::string>;
 
+// The next scripted answer; the last one repeats.
+template <class T>
+T Next(std::deque<T>& answers) {
+    const T result = answers.front();
+    if (answers.size() > 1) answers.pop_front();
+    return result;
+}
+
 class ScriptedServices final : public port::IServiceControl {
   public:
     explicit ScriptedServices(Log& log) : log_(log) {}
@@ -25,12 +33,6 @@ class ScriptedServices final : public port::IServiceControl {
     std::deque<uint32_t> openServiceResults{0};
     uint32_t startResult = 0;
 
-    struct CreateArgs {
-        std::string name, display, binaryPath;
-        uint32_t access, type, start, errorControl;
-    };
-    std::vector<CreateArgs> created;
-
     uint32_t OpenManager() override {
         log_.push_back("OpenManager");
         return managerResult;
@@ -42,9 +44,7 @@ class ScriptedServices final : public port::IServiceControl {
     }
     bool FileReadable(const std::string& path) override {
         log_.push_back("FileReadable " + path);
-        const bool result = fileReadable.front();
-        if (fileReadable.size() > 1) fileReadable.pop_front();
-        return result;
+        return Next(fileReadable);
     }
     bool CopyDriverFile(const std::string& from, const std::string& to) override {
         log_.push_back("Copy " + from + " " + to);
@@ -53,17 +53,17 @@ class ScriptedServices final : public port::IServiceControl {
     uint32_t CreateDriverService(const std::string& name, const std::string& display,
                                  uint32_t access, uint32_t type, uint32_t start,
                                  uint32_t errorControl, const std::string& binaryPath) override {
-        log_.push_back("CreateService");
-        created.push_back({name, display, binaryPath, access, type, start, errorControl});
+        char text[160];
+        std::snprintf(text, sizeof text, "CreateService %s %s 0x%X %u %u %u %s", name.c_str(),
+                      display.c_str(), access, type, start, errorControl, binaryPath.c_str());
+        log_.push_back(text);
         return createResult;
     }
     uint32_t OpenDriverService(const std::string& name, uint32_t access) override {
         char text[64];
         std::snprintf(text, sizeof text, "OpenService %s 0x%X", name.c_str(), access);
         log_.push_back(text);
-        const uint32_t result = openServiceResults.front();
-        if (openServiceResults.size() > 1) openServiceResults.pop_front();
-        return result;
+        return Next(openServiceResults);
     }
     uint32_t StartDriverService() override {
         log_.push_back("StartService");
@@ -115,9 +115,7 @@ class ScriptedDriver final : public port::IPortDriver {
     const char* Name() const override { return "scripted"; }
     std::unique_ptr<port::IPortDevice> OpenDevice() override {
         log_.push_back("OpenDevice");
-        const bool ok = opens.front();
-        if (opens.size() > 1) opens.pop_front();
-        if (!ok) return nullptr;
+        if (!Next(opens)) return nullptr;
         auto device = std::make_unique<RecordingDevice>(&requests);
         device->fail = deviceFails;
         device->error = deviceError;
@@ -141,7 +139,7 @@ class PortTalkClient : public ::testing::Test {
   protected:
     void SetUp() override { Reset(); }
     // A fresh driver, log and message stream: one row of a table.
-    void Reset() {
+    void Reset(bool withServices = true) {
         port::SelectPortDriver(nullptr);
         port::SetPortMessageStream(nullptr);
         if (out_ != nullptr) std::fclose(out_);
@@ -149,7 +147,7 @@ class PortTalkClient : public ::testing::Test {
         out_ = std::tmpfile();
         ASSERT_NE(out_, nullptr);
         port::SetPortMessageStream(out_);
-        auto driver = std::make_unique<ScriptedDriver>(log);
+        auto driver = std::make_unique<ScriptedDriver>(log, withServices);
         driver_ = driver.get();
         port::SelectPortDriver(std::move(driver));
     }
@@ -169,9 +167,10 @@ class PortTalkClient : public ::testing::Test {
         while ((n = std::fread(buffer, 1, sizeof buffer, out_)) > 0) text.append(buffer, n);
         return text;
     }
-    size_t Count(const std::string& entry) const {
+    // How many log entries begin with prefix.
+    size_t Count(const std::string& prefix) const {
         size_t n = 0;
-        for (const auto& e : log) n += e == entry;
+        for (const auto& e : log) n += e.rfind(prefix, 0) == 0;
         return n;
     }
     size_t IndexOf(const std::string& prefix) const {
@@ -270,20 +269,15 @@ TEST_F(PortTalkClient, MissingDriverFileIsCopiedBeforeTheServiceIsOpened) {
     services().fileReadable = {false};
     services().createResult = 1073;
     EXPECT_EQ(OpenPortDriver(), 0);
-    const size_t copy = IndexOf("Copy ");
-    ASSERT_LT(copy, log.size());
+    const size_t copy = IndexOf("Copy "), create = IndexOf("CreateService");
+    ASSERT_LT(create, log.size());
     EXPECT_EQ(log[copy], std::string("Copy PortTalk.sys ") + kDriverPath);
-    EXPECT_LT(copy, IndexOf("OpenService"));
-    EXPECT_LT(IndexOf("CreateService"), IndexOf("OpenService"));
-    ASSERT_EQ(services().created.size(), 1u);
-    const auto& c = services().created[0];
-    EXPECT_EQ(c.name, "PortTalk");
-    EXPECT_EQ(c.display, "PortTalk");
-    EXPECT_EQ(c.access, 0xF01FFu);
-    EXPECT_EQ(c.type, 1u);
-    EXPECT_EQ(c.start, 3u);
-    EXPECT_EQ(c.errorControl, 1u);
-    EXPECT_EQ(c.binaryPath, "system32\\drivers\\PortTalk.sys");
+    EXPECT_EQ(log[create],
+              "CreateService PortTalk PortTalk 0xF01FF 1 3 1 "
+              "system32\\drivers\\PortTalk.sys");
+    EXPECT_LT(copy, create);
+    EXPECT_LT(create, IndexOf("OpenService"));
+    EXPECT_EQ(Count("CreateService"), 1u);
     EXPECT_EQ(Output(), std::string(kVerify) + "PortTalk: Failed to find driver in " + kDriverPath +
                             "\nPortTalk: Copying driver to " + kDriverPath +
                             "\nPortTalk: Driver already exists. No action taken.\n" + kStarted);
@@ -294,8 +288,11 @@ TEST_F(PortTalkClient, InstallReportsCopyAndCreateFailures) {
     services().createResult = 1072;
     services().systemDirectoryOk = false;
     InstallPortDriver();
-    EXPECT_EQ(log, (Log{"SystemDirectory 55", "Copy PortTalk.sys \\Drivers\\PortTalk.sys",
-                        "OpenManager", "CreateService", "CloseService"}));
+    EXPECT_EQ(log,
+              (Log{"SystemDirectory 55", "Copy PortTalk.sys \\Drivers\\PortTalk.sys", "OpenManager",
+                   "CreateService PortTalk PortTalk 0xF01FF 1 3 1 "
+                   "system32\\drivers\\PortTalk.sys",
+                   "CloseService"}));
     const char* manual =
         "PortTalk: Please manually copy driver to your system32/driver directory.\n";
     EXPECT_EQ(Output(),
@@ -306,22 +303,15 @@ TEST_F(PortTalkClient, InstallReportsCopyAndCreateFailures) {
                   "PortTalk: Unknown error while creating Service.\n");
 }
 
-TEST(PortTalkClientNoServices, BackendWithoutServicesStartsNothingQuietly) {
-    Log log;
-    std::FILE* out = std::tmpfile();
-    port::SetPortMessageStream(out);
-    auto driver = std::make_unique<ScriptedDriver>(log, false);
-    driver->opens = {false};
-    port::SelectPortDriver(std::move(driver));
+TEST_F(PortTalkClient, BackendWithoutServicesStartsNothingQuietly) {
+    Reset(false);
+    driver().opens = {false};
     EXPECT_FALSE(StartPortDriver());
     EXPECT_EQ(CheckPortDriverFile(), -1);
     InstallPortDriver();
     EXPECT_EQ(OpenPortDriver(), 255);
     EXPECT_EQ(log, (Log{"OpenDevice"}));
-    EXPECT_EQ(std::ftell(out), 0L);  // its own reason is its LastErrorText
-    port::SelectPortDriver(nullptr);
-    port::SetPortMessageStream(nullptr);
-    std::fclose(out);
+    EXPECT_EQ(Output(), "");  // its own reason is its LastErrorText
 }
 
 TEST_F(PortTalkClient, PortPrimitivesSendTheTwoRequestsLittleEndian) {
@@ -342,23 +332,20 @@ TEST_F(PortTalkClient, PortPrimitivesSendTheTwoRequestsLittleEndian) {
     EXPECT_EQ(Output(), "");
 }
 
+// A failing device says its error number; no device at all says invalid handle (6).
 TEST_F(PortTalkClient, FailedRequestsWriteTheErrorNumber) {
-    driver().deviceFails = true;
-    driver().deviceError = 31;
-    ASSERT_EQ(OpenPortDriver(), 0);
-    outportb(0x378, 0);
-    EXPECT_EQ(inportb(0x379), 0xFF);
-    EXPECT_EQ(Output(),
-              "Error occured during outportb while talking to PortTalk driver 31\n"
-              "Error occured during inportb while talking to PortTalk driver 31\n");
-}
-
-TEST_F(PortTalkClient, RequestsWithoutAnOpenDeviceFailWithInvalidHandle) {
-    outportb(0x378, 0);
-    EXPECT_EQ(inportb(0x379), 0xFF);
-    EXPECT_EQ(Output(),
-              "Error occured during outportb while talking to PortTalk driver 6\n"
-              "Error occured during inportb while talking to PortTalk driver 6\n");
+    for (const uint32_t error : {31u, 6u}) {
+        Reset();
+        driver().deviceFails = true;
+        driver().deviceError = error;
+        ASSERT_EQ(error == 6 || OpenPortDriver() == 0, true);
+        outportb(0x378, 0);
+        EXPECT_EQ(inportb(0x379), 0xFF);
+        const std::string tail =
+            " while talking to PortTalk driver " + std::to_string(error) + "\n";
+        EXPECT_EQ(Output(),
+                  "Error occured during outportb" + tail + "Error occured during inportb" + tail);
+    }
 }
 
 }  // namespace
