@@ -21,10 +21,12 @@ T Next(std::deque<T>& answers) {
     return result;
 }
 
-class ScriptedServices final : public port::IServiceControl {
+// One driver with a scripted service manager; every call and port request goes to one log.
+class ScriptedDriver final : public port::IPortDriver, public port::IServiceControl {
   public:
-    explicit ScriptedServices(Log& log) : log_(log) {}
+    ScriptedDriver(Log& log, bool withServices) : log(log), withServices_(withServices) {}
 
+    std::deque<bool> opens{true};  // outcome of each OpenDevice
     uint32_t managerResult = 0;
     bool systemDirectoryOk = true;
     std::deque<bool> fileReadable{true};
@@ -32,23 +34,23 @@ class ScriptedServices final : public port::IServiceControl {
     uint32_t createResult = 0;
     std::deque<uint32_t> openServiceResults{0};
     uint32_t startResult = 0;
+    bool deviceFails = false;  // requests fail with deviceError; reads answer 0x5A otherwise
+    uint32_t deviceError = 0;
+    Log& log;
 
-    uint32_t OpenManager() override {
-        log_.push_back("OpenManager");
-        return managerResult;
-    }
+    const char* Name() const override { return "scripted"; }
+    std::unique_ptr<port::IPortDevice> OpenDevice() override;
+    port::IServiceControl* Services() override { return withServices_ ? this : nullptr; }
+    uint32_t OpenManager() override { return Say("OpenManager", managerResult); }
     bool SystemDirectory(std::string& out, size_t maxLen) override {
-        log_.push_back("SystemDirectory " + std::to_string(maxLen));
         if (systemDirectoryOk) out = "C:\\WINDOWS\\system32";
-        return systemDirectoryOk;
+        return Say("SystemDirectory " + std::to_string(maxLen), systemDirectoryOk);
     }
     bool FileReadable(const std::string& path) override {
-        log_.push_back("FileReadable " + path);
-        return Next(fileReadable);
+        return Say("FileReadable " + path, Next(fileReadable));
     }
     bool CopyDriverFile(const std::string& from, const std::string& to) override {
-        log_.push_back("Copy " + from + " " + to);
-        return copyOk;
+        return Say("Copy " + from + " " + to, copyOk);
     }
     uint32_t CreateDriverService(const std::string& name, const std::string& display,
                                  uint32_t access, uint32_t type, uint32_t start,
@@ -56,77 +58,54 @@ class ScriptedServices final : public port::IServiceControl {
         char text[160];
         std::snprintf(text, sizeof text, "CreateService %s %s 0x%X %u %u %u %s", name.c_str(),
                       display.c_str(), access, type, start, errorControl, binaryPath.c_str());
-        log_.push_back(text);
-        return createResult;
+        return Say(text, createResult);
     }
     uint32_t OpenDriverService(const std::string& name, uint32_t access) override {
         char text[64];
         std::snprintf(text, sizeof text, "OpenService %s 0x%X", name.c_str(), access);
-        log_.push_back(text);
-        return Next(openServiceResults);
+        return Say(text, Next(openServiceResults));
     }
-    uint32_t StartDriverService() override {
-        log_.push_back("StartService");
-        return startResult;
-    }
-    void CloseDriverService() override { log_.push_back("CloseService"); }
+    uint32_t StartDriverService() override { return Say("StartService", startResult); }
+    void CloseDriverService() override { log.push_back("CloseService"); }
 
   private:
-    Log& log_;
-};
-
-// Records every request with its buffers; reads answer readValue.
-class RecordingDevice final : public port::IPortDevice {
-  public:
-    struct Request {
-        uint32_t code;
-        std::vector<uint8_t> in;
-        uint32_t outLen;
-        bool outIsIn;
-    };
-    std::vector<Request>* requests;
-    uint8_t readValue = 0x5A;
-    bool fail = false;
-    uint32_t error = 0;
-
-    explicit RecordingDevice(std::vector<Request>* r) : requests(r) {}
-    bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
-                         uint32_t outLen) override {
-        requests->push_back(
-            {code, std::vector<uint8_t>(in, in + inLen), outLen, out != nullptr && out == in});
-        if (fail) return false;
-        if (out != nullptr && outLen == 1) out[0] = readValue;
-        return true;
+    template <class T>
+    T Say(const std::string& entry, T result) {
+        log.push_back(entry);
+        return result;
     }
-    uint32_t LastError() const override { return error; }
-};
-
-class ScriptedDriver final : public port::IPortDriver {
-  public:
-    explicit ScriptedDriver(Log& log, bool withServices = true)
-        : services(log), log_(log), withServices_(withServices) {}
-
-    std::deque<bool> opens{true};  // outcome of each OpenDevice, last one repeats
-    ScriptedServices services;
-    std::vector<RecordingDevice::Request> requests;
-    bool deviceFails = false;
-    uint32_t deviceError = 0;
-
-    const char* Name() const override { return "scripted"; }
-    std::unique_ptr<port::IPortDevice> OpenDevice() override {
-        log_.push_back("OpenDevice");
-        if (!Next(opens)) return nullptr;
-        auto device = std::make_unique<RecordingDevice>(&requests);
-        device->fail = deviceFails;
-        device->error = deviceError;
-        return device;
-    }
-    port::IServiceControl* Services() override { return withServices_ ? &services : nullptr; }
-
-  private:
-    Log& log_;
     bool withServices_;
 };
+
+// Logs each request as its code, input bytes, output length and whether output is the input.
+class RecordingDevice final : public port::IPortDevice {
+  public:
+    explicit RecordingDevice(ScriptedDriver& driver) : driver_(driver) {}
+    bool DeviceIoControl(uint32_t code, const uint8_t* in, uint32_t inLen, uint8_t* out,
+                         uint32_t outLen) override {
+        char text[24];
+        std::snprintf(text, sizeof text, "0x%X", code);
+        std::string entry = text;
+        for (uint32_t i = 0; i < inLen; ++i) {
+            std::snprintf(text, sizeof text, " %02X", in[i]);
+            entry += text;
+        }
+        driver_.log.push_back(entry + " out " + std::to_string(outLen) +
+                              (out != nullptr && out == in ? " in place" : ""));
+        if (driver_.deviceFails) return false;
+        if (out != nullptr && outLen == 1) out[0] = 0x5A;
+        return true;
+    }
+    uint32_t LastError() const override { return driver_.deviceError; }
+
+  private:
+    ScriptedDriver& driver_;
+};
+
+std::unique_ptr<port::IPortDevice> ScriptedDriver::OpenDevice() {
+    log.push_back("OpenDevice");
+    return Next(opens) ? std::make_unique<RecordingDevice>(*this) : nullptr;
+}
 
 const char* const kVerify =
     "PortTalk: Verify if driver is present in C:\\WINDOWS\\system32\\Drivers\\PortTalk.sys\n";
@@ -157,7 +136,6 @@ class PortTalkClient : public ::testing::Test {
         std::fclose(out_);
     }
     ScriptedDriver& driver() { return *driver_; }
-    ScriptedServices& services() { return driver_->services; }
     std::string Output() {
         std::fflush(out_);
         std::rewind(out_);
@@ -245,9 +223,9 @@ TEST_F(PortTalkClient, ServiceCycleTable) {
         SCOPED_TRACE(row.name);
         Reset();
         driver().opens = row.opens;
-        services().managerResult = row.manager;
-        services().openServiceResults = row.openService;
-        services().startResult = row.start;
+        driver().managerResult = row.manager;
+        driver().openServiceResults = row.openService;
+        driver().startResult = row.start;
         if (row.viaStart) {
             EXPECT_EQ(StartPortDriver() ? 1 : 0, row.result);
         } else {
@@ -266,8 +244,8 @@ TEST_F(PortTalkClient, ServiceCycleTable) {
 
 TEST_F(PortTalkClient, MissingDriverFileIsCopiedBeforeTheServiceIsOpened) {
     driver().opens = {false, true};
-    services().fileReadable = {false};
-    services().createResult = 1073;
+    driver().fileReadable = {false};
+    driver().createResult = 1073;
     EXPECT_EQ(OpenPortDriver(), 0);
     const size_t copy = IndexOf("Copy "), create = IndexOf("CreateService");
     ASSERT_LT(create, log.size());
@@ -284,9 +262,9 @@ TEST_F(PortTalkClient, MissingDriverFileIsCopiedBeforeTheServiceIsOpened) {
 }
 
 TEST_F(PortTalkClient, InstallReportsCopyAndCreateFailures) {
-    services().copyOk = false;
-    services().createResult = 1072;
-    services().systemDirectoryOk = false;
+    driver().copyOk = false;
+    driver().createResult = 1072;
+    driver().systemDirectoryOk = false;
     InstallPortDriver();
     EXPECT_EQ(log,
               (Log{"SystemDirectory 55", "Copy PortTalk.sys \\Drivers\\PortTalk.sys", "OpenManager",
@@ -319,16 +297,8 @@ TEST_F(PortTalkClient, PortPrimitivesSendTheTwoRequestsLittleEndian) {
     outportb(0x378, 0x1B);
     EXPECT_EQ(inportb(0x3BD), 0x5A);
     outportb(0xD012, 0xFF);
-    const auto& r = driver().requests;
-    ASSERT_EQ(r.size(), 3u);
-    EXPECT_EQ(r[0].code, 0x9C402414u);
-    EXPECT_EQ(r[0].in, (std::vector<uint8_t>{0x78, 0x03, 0x1B}));
-    EXPECT_EQ(r[0].outLen, 0u);
-    EXPECT_EQ(r[1].code, 0x9C402410u);
-    EXPECT_EQ(r[1].in, (std::vector<uint8_t>{0xBD, 0x03}));
-    EXPECT_EQ(r[1].outLen, 1u);
-    EXPECT_TRUE(r[1].outIsIn);
-    EXPECT_EQ(r[2].in, (std::vector<uint8_t>{0x12, 0xD0, 0xFF}));
+    EXPECT_EQ(log, (Log{"OpenDevice", "0x9C402414 78 03 1B out 0",
+                        "0x9C402410 BD 03 out 1 in place", "0x9C402414 12 D0 FF out 0"}));
     EXPECT_EQ(Output(), "");
 }
 
