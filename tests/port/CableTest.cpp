@@ -36,6 +36,9 @@ struct Kind {
     const char* driver;  // null: the parallel-port cable on the virtual board
     bool fast = false;
 };
+void PrintTo(const Kind& kind, std::ostream* out) {
+    *out << kind.name;
+}
 const Kind kKinds[] = {
     {"Exact", nullptr},
     {"FastClock", nullptr, true},
